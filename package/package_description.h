@@ -1,0 +1,48 @@
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "protocol/device_types.h"
+
+namespace veltr {
+
+inline constexpr const char* kPackageIniName = "VeltrUpgrade.ini";
+inline constexpr const char* kBuildTextName = "Build.txt";
+inline constexpr uint32_t kDefaultLnk40eLength = 6070;
+
+// The firmware package version per device type and whether the package covers it.
+struct PackageVersionTable {
+  PackageVersionTable();  // the built-in versions, nothing covered, LNK40E length 6070
+
+  std::array<int32_t, kDeviceTypeCount> version{};
+  std::array<int32_t, kDeviceTypeCount> present{};
+  uint32_t lnk40eProcessorLength = kDefaultLnk40eLength;
+
+  // 0 for a type outside 0 to 32.
+  int32_t VersionOf(DeviceType type) const;
+  bool Covers(DeviceType type) const;
+};
+
+// The description beside the running program: <folder of /proc/self/exe>/VeltrUpgrade.ini.
+std::string DefaultPackageIniPath();
+
+// Reads VeltrUpgrade.ini into the table. False (and nothing changed) when no file is at the path.
+bool LoadPackageDescription(const std::string& iniPath, PackageVersionTable& table);
+
+// Image file names (relative: the caller puts them in the working folder). A part that does not
+// exist for the type or hardware is written "(null)", so that the name matches no file.
+std::string LogicFileName(DeviceType type, HardwareVersion hw, const PackageVersionTable& table);
+std::string ProcessorFileName(DeviceType type, HardwareVersion hw,
+                              const PackageVersionTable& table);
+std::string BiosFileName(DeviceType type, HardwareVersion hw, const PackageVersionTable& table);
+// portId 32 (USB) or 33 (Ethernet); any other port has no upgrade code file (empty name).
+std::string UpgradeCodeFileName(DeviceType type, int32_t portId);
+
+// What an image must be to pass; false means "damaged file".
+bool IsLogicImageValid(DeviceType type, HardwareVersion hw, uint64_t length);
+bool IsBiosImageValid(DeviceType type, uint64_t length, uint64_t byteSum);
+bool IsProcessorImageValid(DeviceType type, uint64_t length, const PackageVersionTable& table);
+
+}  // namespace veltr

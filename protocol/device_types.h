@@ -1,0 +1,78 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace veltr {
+
+// Device type number 0 to 32; -1 for a device whose identifier matched no row. Every lookup treats
+// a value outside 0 to 32 as its default row.
+using DeviceType = int32_t;
+
+inline constexpr DeviceType kNoDeviceType = -1;
+inline constexpr int kDeviceTypeCount = 33;
+
+enum DeviceTypeValue : DeviceType {
+  KL1A = 0,
+  KL1A_96k = 1,
+  KL1AP = 2,
+  KL1B = 3,
+  KL1B_96k = 4,
+  MT10 = 5,
+  MT10E = 6,
+  MT20E = 7,
+  MT40E = 8,
+  MT50P = 9,
+  RIFEngine = 10,
+  RIFRack = 11,
+  LNK40E = 12,
+  PX16In = 13,
+  PX16Out = 14,
+  PX8_8 = 15,
+  PXP16In = 16,
+  PXP8_8 = 17,
+  HM1 = 18,
+  HS1 = 19,
+  HBA210USB = 20,
+  HBA310USB = 21,
+  MT30E = 22,
+  RIFSX7 = 23,
+  PXR = 24,
+  PXRFX = 25,
+  PXRSeries = 26,
+  MT10RFX = 27,
+  MT20RFX = 28,
+  MT30RFX = 29,
+  VR2TP = 30,
+  VR8RFX = 31,
+  PL1TP = 32,
+};
+
+// The hardware version bytes as the device sends them, high byte first.
+struct HardwareVersion {
+  uint8_t high = 0;
+  uint8_t low = 0;
+  uint16_t Word() const { return static_cast<uint16_t>(high * 256 + low); }
+};
+
+inline bool IsKnownDeviceType(DeviceType type) { return type >= 0 && type < kDeviceTypeCount; }
+
+const char* GetShortName(DeviceType type);  // "KL1A", ... ; "Unknown" outside 0 to 32
+const char* GetLongName(DeviceType type);   // "KL1A (Stage Box device)", ... ; "Unknown device"
+std::optional<std::string> GetFileCode(DeviceType type);  // "k1a", ... ; none for 26 and others
+int32_t BaudRateForType(DeviceType type);                 // 19200, 57600 or 115200
+int32_t DefaultPackageVersion(DeviceType type);           // 211, ... ; 0 outside 0 to 32
+std::optional<std::string> GetRevisionDigit(DeviceType type, HardwareVersion hw);
+uint32_t GetLogicImageSize(DeviceType type, HardwareVersion hw);  // 0: no logic image
+bool IsHardwareSupported(DeviceType type, HardwareVersion hw);
+// Exact 8-byte comparison in the table's matching order; -1 when nothing matches.
+DeviceType TypeFromIdentifier(const uint8_t identifier[8], HardwareVersion hw);
+// Type from its short name, compared exactly ("PXR(-TP)"); -1 when none has it.
+DeviceType TypeFromShortName(const std::string& shortName);
+
+// The serial number from the first 64 bytes of the EEPROM info area ("B-07-1234"); none when the
+// coded letter is not 'A' to 'Z'.
+std::optional<std::string> DecodeSerialNumber(const uint8_t serialArea[64]);
+
+}  // namespace veltr
