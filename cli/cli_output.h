@@ -1,0 +1,54 @@
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <optional>
+#include <string>
+
+#include "engine/display.h"
+#include "engine/jobs.h"
+
+namespace veltr::cli {
+
+// Prints what the engine reports: the display lines as they change, the messages of the job end,
+// and the final result. On a terminal a line is shown at once and redrawn in place while it grows
+// (the search lines, the cold boot count-down), and the block lines get a progress bar; into a
+// file or pipe every line is printed once in its final form, with block progress every tenth.
+// With json, every event is one JSON object on a line of its own.
+class CliOutput {
+ public:
+  CliOutput(std::FILE* out, bool terminal, bool json);
+
+  void Display(const DisplayChange& change);
+  void Message(const std::string& text, MessageIcon icon);
+  void Question(const std::string& text, const std::string& answer);
+  void Note(const std::string& text);  // the front end's own words, not the system's
+  void Result(const std::string& command, int32_t code, const std::string& message);
+  // Ends a line still being drawn, so that the next output starts on a line of its own.
+  void Flush();
+
+  bool Terminal() const { return terminal_; }
+  bool Json() const { return json_; }
+
+ private:
+  struct Pending {
+    uint32_t page;
+    uint32_t line;
+    std::string text;
+  };
+  void Line(uint32_t page, uint32_t line, const std::string& text);
+  void BlockLine(uint32_t page, uint32_t line, const std::string& text, uint32_t block,
+                 uint32_t blocks, bool finished);
+  void Emit(const std::string& jsonLine);
+
+  std::FILE* out_;
+  bool terminal_;
+  bool json_;
+  std::optional<Pending> pending_;
+  uint32_t lastDecile_ = 0;
+};
+
+// "   Uploading 17 block of 3000 ..." with any tail: the two numbers; none for other lines.
+bool ParseBlockLine(const std::string& text, uint32_t& block, uint32_t& blocks, bool& finished);
+
+}  // namespace veltr::cli

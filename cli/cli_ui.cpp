@@ -1,0 +1,95 @@
+#include "cli/cli_ui.h"
+
+#include <cstdio>
+#include <iostream>
+
+#include "engine/app_settings.h"
+#include "transport/port.h"
+#include "transport/port_map.h"
+
+namespace veltr::cli {
+
+std::optional<std::string> CliUi::Ask(const std::string& prompt) {
+  output_.Flush();
+  std::fprintf(stderr, "%s", prompt.c_str());
+  std::fflush(stderr);
+  std::string line;
+  if (!std::getline(std::cin, line)) {
+    return std::nullopt;
+  }
+  return line;
+}
+
+bool CliUi::Confirm(const std::string& question) {
+  if (answers_.yes) {
+    output_.Question(question, "yes (--yes)");
+    return true;
+  }
+  if (!answers_.interactive || output_.Json()) {
+    output_.Question(question, "not answered: run with --yes to confirm");
+    declined_ = true;
+    return false;
+  }
+  output_.Flush();
+  const auto answer = Ask(question + "\n[y/N] ");
+  const bool yes = answer && (*answer == "y" || *answer == "Y" || *answer == "yes");
+  declined_ = !yes;
+  return yes;
+}
+
+void CliUi::ShowMessage(const std::string& text, MessageIcon icon) {
+  lastMessage_ = text;
+  output_.Message(text, icon);
+}
+
+bool CliUi::ShowSuccess(const std::string& message, bool exitUpgradeMode) {
+  lastMessage_ = message;
+  output_.Message(message, MessageIcon::Information);
+  return exitUpgradeMode;
+}
+
+std::optional<int32_t> CliUi::ColdBoot(int32_t searchedPort, bool searchedAll) {
+  const std::string where =
+      searchedAll ? "Failed to find device at ports COM1 - COM4."
+                  : std::string("Failed to find device at ") + PortNameOf(searchedPort) + " port.";
+  const std::string instructions = where +
+                                   "\nTo initiate cold boot:\n1. Power down the device;\n"
+                                   "2. Select the port to use;\n3. Press OK button;\n"
+                                   "4. Power the device within 10 sec.";
+  const std::string preset = PortNameOf(searchedPort);
+  if (answers_.yes) {
+    output_.Question(instructions, "OK on " + preset + " (--yes)");
+    return searchedPort;
+  }
+  if (!answers_.interactive || output_.Json()) {
+    output_.Question(instructions, "not answered: run with --yes to wait for a cold boot");
+    return std::nullopt;
+  }
+  output_.Message(instructions, MessageIcon::Exclamation);
+  for (;;) {
+    const auto answer = Ask("Use port [" + preset + "], or q to cancel, then Enter: ");
+    if (!answer || *answer == "q" || *answer == "Q") {
+      return std::nullopt;
+    }
+    if (answer->empty()) {
+      return searchedPort;
+    }
+    const int index = CVeltrPortMap::IndexOf(*answer);
+    if (index >= 0) {
+      return index;
+    }
+    std::fprintf(stderr, "Choose one of COM1, COM2, COM3, COM4.\n");
+  }
+}
+
+std::optional<std::string> CliUi::SelectDevice(IVeltrPort& port) {
+  output_.Note(std::string("Several devices answered on ") + port.GetName() +
+               "; choosing one is not possible from the command line yet.");
+  return std::nullopt;
+}
+
+std::optional<std::array<std::string, 2>> CliUi::EditUserTexts(const std::array<std::string, 2>&) {
+  return answers_.userTexts;
+}
+
+}  // namespace veltr::cli

@@ -1,0 +1,45 @@
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "cli/cli_output.h"
+#include "engine/jobs.h"
+
+namespace veltr::cli {
+
+// The dialogs of a job, answered on a terminal or by the command line's options.
+class CliUi final : public IVeltrJobUi {
+ public:
+  struct Answers {
+    bool yes = false;          // answer every question and offer with its default
+    bool interactive = false;  // stdin is a terminal: ask there
+    std::array<std::string, 2> userTexts;
+  };
+
+  CliUi(CliOutput& output, Answers answers) : output_(output), answers_(std::move(answers)) {}
+
+  bool Confirm(const std::string& question) override;
+  void ShowMessage(const std::string& text, MessageIcon icon) override;
+  bool ShowSuccess(const std::string& message, bool exitUpgradeMode) override;
+  std::optional<int32_t> ColdBoot(int32_t searchedPort, bool searchedAll) override;
+  std::optional<std::string> SelectDevice(IVeltrPort& port) override;
+  std::optional<std::array<std::string, 2>> EditUserTexts(
+      const std::array<std::string, 2>& current) override;
+
+  // A question could not be asked (no terminal, no --yes) or the user said no.
+  bool Declined() const { return declined_; }
+  // The final message shown by the job end, if any.
+  const std::string& LastMessage() const { return lastMessage_; }
+
+ private:
+  std::optional<std::string> Ask(const std::string& prompt);
+
+  CliOutput& output_;
+  Answers answers_;
+  bool declined_ = false;
+  std::string lastMessage_;
+};
+
+}  // namespace veltr::cli

@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Builds everything and runs all tests: the normal build, then the address and undefined
+# behaviour sanitizer build.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh
+jobs=$(nproc)
+for preset in default asan; do
+  echo "=== build: $preset"
+  cmake --preset "$preset" >/dev/null
+  cmake --build --preset "$preset" -j "$jobs"
+  echo "=== test: $preset"
+  ctest --preset "$preset" -j "$jobs"
+done
