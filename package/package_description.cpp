@@ -1,1 +1,180 @@
-// to be written
+#include "package/package_description.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "package/profile_file.h"
+
+namespace veltr {
+namespace {
+
+constexpr const char* kVersionKey = "Version";
+constexpr const char* kGeneralSection = "General";
+constexpr const char* kChecksumKey = "Checksum";
+constexpr size_t kChecksumBytes = 16;
+constexpr size_t kSectionListChars = 512;
+// The LNK40E processor image length is kept in the check value as a word subtracted from this.
+constexpr uint32_t kLnk40eLengthBase = 62580;
+
+constexpr int32_t kUsbPortId = 32;
+constexpr int32_t kEthernetPortId = 33;
+
+constexpr const char* kMissingPart = "(null)";
+
+// What a processor BIOS image must be. Only these types have a BIOS that can be written; for all
+// others only an empty image matches.
+struct BiosImageRule {
+  DeviceType type;
+  uint64_t length;
+  uint64_t byteSum;
+};
+constexpr BiosImageRule kBiosImages[] = {
+    {PXR, 0x3A00, 2149098},
+    {PXRFX, 0x3A00, 2149384},
+    {VR8RFX, 0x3A00, 2149384},
+};
+
+// A folder that happens to carry the description's name is no description.
+bool FileExists(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string PartOrNull(const std::optional<std::string>& part) {
+  return part ? *part : std::string(kMissingPart);
+}
+
+// The version in a file name is the low 16 bits of the package version, unsigned.
+std::string VersionPart(DeviceType type, const PackageVersionTable& table) {
+  return std::to_string(static_cast<uint16_t>(table.VersionOf(type)));
+}
+
+std::string ImageFileName(const char* prefix, const char* suffix, DeviceType type,
+                          HardwareVersion hw, const PackageVersionTable& table) {
+  return prefix + PartOrNull(GetFileCode(type)) + PartOrNull(GetRevisionDigit(type, hw)) +
+         VersionPart(type, table) + suffix;
+}
+
+std::optional<uint32_t> Lnk40eLengthFromCheckValue(const std::vector<uint8_t>& b) {
+  const size_t k = b[2];
+  // The word must lie inside the 16 bytes; a value pointing beyond them sets nothing.
+  if (k + 1 >= b.size()) {
+    return std::nullopt;
+  }
+  const uint32_t word = static_cast<uint32_t>(b[k] * 256 + b[k + 1]);
+  return (kLnk40eLengthBase - word) * 2u;
+}
+
+}  // namespace
+
+PackageVersionTable::PackageVersionTable() {
+  for (DeviceType type = 0; type < kDeviceTypeCount; ++type) {
+    version[static_cast<size_t>(type)] = DefaultPackageVersion(type);
+  }
+}
+
+int32_t PackageVersionTable::VersionOf(DeviceType type) const {
+  return IsKnownDeviceType(type) ? version[static_cast<size_t>(type)] : 0;
+}
+
+bool PackageVersionTable::Covers(DeviceType type) const {
+  return IsKnownDeviceType(type) && present[static_cast<size_t>(type)] != 0;
+}
+
+std::string DefaultPackageIniPath() {
+  std::vector<char> path(512);
+  for (;;) {
+    const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
+    if (length < 0) {
+      return std::string();  // no program path: no description, the built-in versions stay
+    }
+    if (static_cast<size_t>(length) < path.size()) {
+      const std::string program(path.data(), static_cast<size_t>(length));
+      const size_t slash = program.rfind('/');
+      const std::string folder = slash == std::string::npos ? "." : program.substr(0, slash);
+      return folder + "/" + kPackageIniName;
+    }
+    path.resize(path.size() + 512);
+  }
+}
+
+bool LoadPackageDescription(const std::string& iniPath, PackageVersionTable& table) {
+  if (!FileExists(iniPath)) {
+    return false;
+  }
+  CVeltrProfileFile profile;
+  if (!profile.Load(iniPath)) {
+    return false;
+  }
+
+  for (DeviceType type = 0; type < kDeviceTypeCount; ++type) {
+    int32_t& version = table.version[static_cast<size_t>(type)];
+    version = profile.GetInt(GetShortName(type), kVersionKey, version);
+  }
+
+  // Unlike the lookups above, coverage compares the section names with case.
+  const std::vector<std::string> listed = profile.SectionNames(kSectionListChars);
+  const std::set<std::string> sections(listed.begin(), listed.end());
+  for (DeviceType type = 0; type < kDeviceTypeCount; ++type) {
+    table.present[static_cast<size_t>(type)] = sections.count(GetShortName(type)) != 0 ? 1 : 0;
+  }
+
+  if (const auto checkValue = profile.GetStruct(kGeneralSection, kChecksumKey, kChecksumBytes)) {
+    if (const auto length = Lnk40eLengthFromCheckValue(*checkValue)) {
+      table.lnk40eProcessorLength = *length;
+    }
+  }
+  return true;
+}
+
+std::string LogicFileName(DeviceType type, HardwareVersion hw, const PackageVersionTable& table) {
+  return ImageFileName("p", ".sop", type, hw, table);
+}
+
+std::string ProcessorFileName(DeviceType type, HardwareVersion hw,
+                              const PackageVersionTable& table) {
+  return ImageFileName("u", ".bin", type, hw, table);
+}
+
+std::string BiosFileName(DeviceType type, HardwareVersion hw, const PackageVersionTable& table) {
+  return ImageFileName("ub", ".bin", type, hw, table);
+}
+
+std::string UpgradeCodeFileName(DeviceType type, int32_t portId) {
+  if (portId == kUsbPortId) {
+    return "u" + PartOrNull(GetFileCode(type)) + "usu1101.bin";
+  }
+  if (portId == kEthernetPortId) {
+    return "u" + PartOrNull(GetFileCode(type)) + "etu1101.bin";
+  }
+  return std::string();
+}
+
+bool IsLogicImageValid(DeviceType type, HardwareVersion hw, uint64_t length) {
+  return length == GetLogicImageSize(type, hw);
+}
+
+bool IsBiosImageValid(DeviceType type, uint64_t length, uint64_t byteSum) {
+  uint64_t expectedLength = 0;
+  uint64_t expectedSum = 0;
+  for (const BiosImageRule& rule : kBiosImages) {
+    if (rule.type == type) {
+      expectedLength = rule.length;
+      expectedSum = rule.byteSum;
+    }
+  }
+  return length == expectedLength && byteSum == expectedSum;
+}
+
+bool IsProcessorImageValid(DeviceType type, uint64_t length, const PackageVersionTable& table) {
+  if (type != LNK40E) {
+    return true;
+  }
+  return length == table.lnk40eProcessorLength;
+}
+
+}  // namespace veltr

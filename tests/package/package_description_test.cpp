@@ -1,0 +1,219 @@
+#include "package/package_description.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "temp_folder.h"
+
+namespace veltr {
+namespace {
+
+// The "Checksum" text of 16 bytes: 32 hex digits and the sum8 of the bytes.
+std::string CheckValue(const std::vector<uint8_t>& bytes, int sumAdjust = 0) {
+  std::string text;
+  unsigned sum = 0;
+  char digits[3];
+  for (uint8_t b : bytes) {
+    std::snprintf(digits, sizeof digits, "%02X", b);
+    text += digits;
+    sum += b;
+  }
+  std::snprintf(digits, sizeof digits, "%02X", (sum + sumAdjust) & 0xFF);
+  return text + digits;
+}
+
+// k = 4 points at the word F000 (61440): (62580 - 61440) * 2 = 2280.
+const std::vector<uint8_t> kCheckBytes = {0x11, 0x22, 0x04, 0x33, 0xF0, 0x00, 0x44, 0x55,
+                                          0x66, 0x77, 0x88, 0x99, 0xAA, 0xBB, 0xCC, 0xDD};
+
+std::vector<uint8_t> WithByte(std::vector<uint8_t> bytes, size_t index, uint8_t value) {
+  bytes[index] = value;
+  return bytes;
+}
+
+class PackageDescriptionTest : public TempFolderTest {
+ protected:
+  bool LoadText(const std::string& text) {
+    return LoadPackageDescription(Write(kPackageIniName, text), table_);
+  }
+  PackageVersionTable table_;
+};
+
+TEST_F(PackageDescriptionTest, BuiltInTableBeforeAnyDescription) {
+  EXPECT_EQ(table_.VersionOf(KL1A), 211);
+  EXPECT_EQ(table_.VersionOf(RIFRack), 134);
+  EXPECT_EQ(table_.VersionOf(PL1TP), 0);
+  EXPECT_EQ(table_.VersionOf(kNoDeviceType), 0);
+  EXPECT_FALSE(table_.Covers(KL1A));
+  EXPECT_FALSE(table_.Covers(kDeviceTypeCount));
+  EXPECT_EQ(table_.lnk40eProcessorLength, 6070u);
+}
+
+TEST_F(PackageDescriptionTest, MissingFileChangesNothing) {
+  table_.version[KL1A] = 250;
+  table_.present[KL1A] = 1;
+  table_.lnk40eProcessorLength = 2280;
+  EXPECT_FALSE(LoadPackageDescription(PathOf(kPackageIniName), table_));
+  EXPECT_FALSE(LoadPackageDescription(folder_.string(), table_));  // a folder is no description
+  EXPECT_EQ(table_.version[KL1A], 250);
+  EXPECT_EQ(table_.present[KL1A], 1);
+  EXPECT_EQ(table_.lnk40eProcessorLength, 2280u);
+}
+
+TEST_F(PackageDescriptionTest, VersionsAndCoverage) {
+  ASSERT_TRUE(
+      LoadText("[MT20E]\n"
+               "[kl1a]\n"
+               "Version=300\n"
+               "[KL1B]\n"
+               "Version=305\n"
+               "[PXR(-TP)]\n"
+               "Version=214abc\n"
+               "[PL1-TP]\n"
+               "Version=\n"
+               "[HM1]\n"
+               "Comment=no version here\n"));
+  struct Case {
+    DeviceType type;
+    int32_t version;
+    bool covered;
+  };
+  const Case cases[] = {
+      {MT20E, 211, true},  // empty section: built-in version, covered
+      {KL1A, 300, false},  // lower-case section: version read, not covered
+      {KL1B, 305, true},  {PXR, 214, true},       {PL1TP, 0, true},
+      {HM1, 211, true},   {KL1A_96k, 211, false}, {MT10E, 211, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(GetShortName(c.type));
+    EXPECT_EQ(table_.VersionOf(c.type), c.version);
+    EXPECT_EQ(table_.Covers(c.type), c.covered);
+  }
+  EXPECT_EQ(LogicFileName(KL1B, {0, 101}, table_), "pk1b1305.sop");
+  EXPECT_EQ(table_.lnk40eProcessorLength, 6070u);
+}
+
+TEST_F(PackageDescriptionTest, CoverageSeesOnlyTheFirst512Characters) {
+  // 50 names of 9 characters and their zeros take 500 of the 511 places before the closing zero.
+  std::string text;
+  for (int i = 0; i < 50; ++i) {
+    text += "[Filler_" + std::to_string(10 + i) + "]\n";
+  }
+  text +=
+      "[MT10E]\n"     // 6 places: 5 left
+      "[KL1A-96k]\n"  // needs 9: lost, although its head "KL1A" would fit
+      "[HM1]\n"       // would fit, but is lost after a name that did not
+      "Version=250\n";
+  ASSERT_TRUE(LoadText(text));
+  EXPECT_TRUE(table_.Covers(MT10E));
+  EXPECT_FALSE(table_.Covers(KL1A_96k));
+  EXPECT_FALSE(table_.Covers(KL1A));
+  EXPECT_FALSE(table_.Covers(HM1));
+  EXPECT_EQ(table_.VersionOf(HM1), 250);  // versions are read whatever the list holds
+}
+
+TEST_F(PackageDescriptionTest, ChecksumSetsTheLnk40eLength) {
+  struct Case {
+    const char* label;
+    std::string value;
+    uint32_t length;
+  };
+  const Case cases[] = {
+      {"valid", CheckValue(kCheckBytes), 2280},
+      {"lower-case digits",
+       "11220433f0004455"
+       "66778899aabbccdd"
+       "ff",
+       2280},
+      {"k = 14, the last word", CheckValue(WithByte(WithByte(kCheckBytes, 2, 14), 15, 0x74)),
+       2 * (62580 - (0xCC * 256 + 0x74))},
+      {"word above 62580 wraps in 32 bits", CheckValue(WithByte(kCheckBytes, 4, 0xFF)),
+       static_cast<uint32_t>((62580u - 0xFF00u) * 2u)},
+      {"k = 15 points outside", CheckValue(WithByte(kCheckBytes, 2, 15)), 6070},
+      {"k = 255 points outside", CheckValue(WithByte(kCheckBytes, 2, 255)), 6070},
+      {"wrong sum", CheckValue(kCheckBytes, 1), 6070},
+      {"one byte short",
+       CheckValue(std::vector<uint8_t>(kCheckBytes.begin(), kCheckBytes.end() - 1)), 6070},
+      {"empty", "", 6070},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.label);
+    table_ = PackageVersionTable();
+    ASSERT_TRUE(LoadText("[general]\nchecksum=" + c.value + "\n"));
+    EXPECT_EQ(table_.lnk40eProcessorLength, c.length);
+  }
+}
+
+TEST_F(PackageDescriptionTest, InvalidChecksumKeepsThePreviousLength) {
+  ASSERT_TRUE(LoadText("[General]\nChecksum=" + CheckValue(kCheckBytes) + "\n"));
+  ASSERT_EQ(table_.lnk40eProcessorLength, 2280u);
+  ASSERT_TRUE(LoadText("[General]\nChecksum=" + CheckValue(kCheckBytes, 1) + "\n"));
+  EXPECT_EQ(table_.lnk40eProcessorLength, 2280u);
+}
+
+TEST(PackageDescriptionPath, BesideTheRunningProgram) {
+  const std::filesystem::path program = std::filesystem::canonical("/proc/self/exe");
+  EXPECT_EQ(DefaultPackageIniPath(), (program.parent_path() / "VeltrUpgrade.ini").string());
+}
+
+TEST(FirmwareFileNames, CodeRevisionAndVersion) {
+  PackageVersionTable table;
+  table.version[MT10] = 70000;  // only the low 16 bits make the name
+  table.version[HS1] = -1;
+  struct Case {
+    DeviceType type;
+    HardwareVersion hw;
+    const char* logic;
+    const char* processor;
+    const char* bios;
+  };
+  const Case cases[] = {
+      {KL1A, {0, 101}, "pk1a1211.sop", "uk1a1211.bin", "ubk1a1211.bin"},
+      {KL1A_96k, {0, 220}, "pk1a3211.sop", "uk1a3211.bin", "ubk1a3211.bin"},
+      {KL1A, {0, 103}, "pk1a(null)211.sop", "uk1a(null)211.bin", "ubk1a(null)211.bin"},
+      {PXRSeries,
+       {0, 101},
+       "p(null)(null)213.sop",
+       "u(null)(null)213.bin",
+       "ub(null)(null)213.bin"},
+      {kNoDeviceType, {0, 101}, "p(null)(null)0.sop", "u(null)(null)0.bin", "ub(null)(null)0.bin"},
+      {MT10, {0, 101}, "pm1014464.sop", "um1014464.bin", "ubm1014464.bin"},
+      {HS1, {0, 101}, "phs1165535.sop", "uhs1165535.bin", "ubhs1165535.bin"},
+      {PL1TP, {1, 0}, "ppl110.sop", "upl110.bin", "ubpl110.bin"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(GetShortName(c.type));
+    EXPECT_EQ(LogicFileName(c.type, c.hw, table), c.logic);
+    EXPECT_EQ(ProcessorFileName(c.type, c.hw, table), c.processor);
+    EXPECT_EQ(BiosFileName(c.type, c.hw, table), c.bios);
+  }
+}
+
+TEST(FirmwareFileNames, UpgradeCodeByPort) {
+  struct Case {
+    DeviceType type;
+    int32_t portId;
+    const char* name;
+  };
+  const Case cases[] = {
+      {KL1A, 32, "uk1ausu1101.bin"},
+      {KL1A, 33, "uk1aetu1101.bin"},
+      {PXR, 33, "upxretu1101.bin"},
+      {PXRSeries, 32, "u(null)usu1101.bin"},
+      {kNoDeviceType, 33, "u(null)etu1101.bin"},
+      {KL1A, 0, ""},
+      {KL1A, 3, ""},
+      {KL1A, 34, ""},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(UpgradeCodeFileName(c.type, c.portId), c.name)
+        << GetShortName(c.type) << " on port " << c.portId;
+  }
+}
+
+}  // namespace
+}  // namespace veltr
