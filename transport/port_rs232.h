@@ -35,6 +35,7 @@ class CVeltrPortRS232 final : public IVeltrPort {
   const std::string& DevicePath() const { return path_; }
 
  private:
+  // The five COM time-outs, in milliseconds; 0 means that time-out is not used.
   struct Timeouts {
     uint32_t readInterval;
     uint32_t readTotalMultiplier;
@@ -43,7 +44,12 @@ class CVeltrPortRS232 final : public IVeltrPort {
     uint32_t writeTotalConstant;
   };
 
+  bool ResolvePath(const std::string& name);
+  bool OpenDevice();
   bool ApplyLineSettings(uint32_t baudRate);
+  bool DropModemLines();
+  bool CloseDevice();
+  bool NotOpen();
   void SetSystemError(const char* what);
 
   const CVeltrPortMap* map_;
