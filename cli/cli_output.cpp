@@ -114,7 +114,8 @@ void CliOutput::BlockLine(uint32_t page, uint32_t line, const std::string& text,
   }
   const uint32_t decile = blocks == 0 ? 10 : block * 10 / blocks;
   if (terminal_) {
-    const int filled = blocks == 0 ? kBarWidth : static_cast<int>(uint64_t{block} * kBarWidth / blocks);
+    const int filled =
+        blocks == 0 ? kBarWidth : static_cast<int>(uint64_t{block} * kBarWidth / blocks);
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(kBarWidth - filled), '.');
     std::fprintf(out_, "\r\033[K%s [%s] %3u%%", text.c_str(), bar.c_str(),

@@ -343,8 +343,7 @@ void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads
                  "Package description (default: VeltrUpgrade.ini beside this program)");
   if (uploads) {
     sub.add_flag("--no-logic", options.noLogic, "Skip the Logic and DSP upload (nofpga)");
-    sub.add_flag("--no-processor", options.noProcessor,
-                 "Skip the Processor and HI upload (nouc)");
+    sub.add_flag("--no-processor", options.noProcessor, "Skip the Processor and HI upload (nouc)");
     sub.add_flag("--bios", options.bios, "Upload the processor BIOS image instead (bios)");
   }
   sub.add_flag("--yes,-y", options.yes, "Answer the confirmations and offers with their default");

@@ -1,0 +1,107 @@
+#pragma once
+
+// A scripted port that answers like a device in program mode: page frames with their sums,
+// upgrade-code parts and the jump with their acknowledgements, EEPROM bytes with their echoes.
+// Engine tests use it as the engine's current port.
+
+#include <cstdint>
+#include <optional>
+#include <set>
+#include <vector>
+
+#include "support/scripted_port.h"
+
+namespace veltr::test {
+
+struct PageWritten {
+  uint8_t code;      // 0x10 logic PROM, 0x20 processor
+  uint32_t address;  // as the frame carries it, decoded by its code
+  Bytes data;        // the 256 data bytes
+};
+
+class FakeDevicePort : public ScriptedPort {
+ public:
+  explicit FakeDevicePort(std::string name = "RS232", int32_t portId = kPortSerialObject)
+      : ScriptedPort(std::move(name), portId) {
+    SetResponder([this](ScriptedPort&, const Bytes& written) { Answer(written); });
+  }
+
+  // The n-th page frame (from 1) is answered with a wrong sum.
+  void CorruptPage(uint32_t n) { corrupt_.insert(n); }
+  // From the n-th page frame on, nothing is answered.
+  void SilentFromPage(uint32_t n) { silentFrom_ = n; }
+
+  std::vector<PageWritten> pages;
+  std::vector<Bytes> upgradeCodeParts;
+  int jumps = 0;
+  int exits = 0;
+  uint32_t erasedBytes = 0;
+  Bytes eepromWrite;  // the data bytes of the last EEPROM write
+  Bytes infoArea = Bytes(128, 0xFF);
+
+ private:
+  void Answer(const Bytes& w) {
+    if (w.size() == 261 && (w[0] == 0x10 || w[0] == 0x20)) {
+      AnswerPage(w);
+    } else if (w.size() == 137 && w[0] == 0x88) {
+      upgradeCodeParts.push_back(w);
+      QueueAnswer({0x04, 0x56, 0xFF, 0xFF, 0x58});
+    } else if (w.size() == 9 && w[0] == 0x08) {
+      ++jumps;
+      QueueAnswer({0x04, 0x57, 0xFF, 0xFF, 0x59});
+    } else if (w == Bytes{0x80, 0x55, 0x1A, 0x1B}) {
+      ++exits;
+      QueueAnswer({0x0D});
+    } else if (w.size() == 1) {
+      AnswerByte(w[0]);
+    }
+  }
+
+  void AnswerPage(const Bytes& w) {
+    ++frames_;
+    if (silentFrom_ && frames_ >= *silentFrom_) {
+      return;
+    }
+    uint16_t sum = 0;
+    for (size_t i = 3; i < 259; ++i) {
+      sum = static_cast<uint16_t>(sum + w[i]);
+    }
+    const uint32_t address = w[0] == 0x10 ? (w[1] << 8 | w[2]) : (w[2] << 8 | w[1]);
+    pages.push_back({w[0], address, Bytes(w.begin() + 3, w.begin() + 259)});
+    const uint8_t high = static_cast<uint8_t>(sum >> 8);
+    const uint8_t low = static_cast<uint8_t>(sum & 0xFF);
+    QueueAnswer({0x55, high, static_cast<uint8_t>(corrupt_.count(frames_) ? low ^ 1 : low), 0xFF});
+  }
+
+  void AnswerByte(uint8_t byte) {
+    if (echo_ == Echo::None) {
+      if (byte == 0x40) {
+        QueueAnswer(infoArea);
+      } else if (byte == 0x42) {
+        echo_ = Echo::Write;
+        eepromWrite.clear();
+      } else if (byte == 0x43) {
+        echo_ = Echo::Erase;
+        erasedBytes = 0;
+      }
+      return;
+    }
+    QueueAnswer({byte});
+    if (echo_ == Echo::Write) {
+      eepromWrite.push_back(byte);
+      if (eepromWrite.size() == 64) {
+        echo_ = Echo::None;
+      }
+    } else {
+      ++erasedBytes;
+    }
+  }
+
+  enum class Echo { None, Write, Erase };
+  Echo echo_ = Echo::None;
+  uint32_t frames_ = 0;
+  std::set<uint32_t> corrupt_;
+  std::optional<uint32_t> silentFrom_;
+};
+
+}  // namespace veltr::test

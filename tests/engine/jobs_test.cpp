@@ -1,0 +1,282 @@
+#include "engine/jobs.h"
+
+#include <gtest/gtest.h>
+
+#include <utility>
+#include <vector>
+
+#include "engine/connection.h"
+#include "engine/notice_queue.h"
+#include "engine_fixture.h"
+#include "fake_device.h"
+
+namespace veltr::test {
+namespace {
+
+// Answers every dialog as told and remembers what it was shown.
+class FakeUi : public IVeltrJobUi {
+ public:
+  bool Confirm(const std::string& question) override {
+    questions.push_back(question);
+    return confirm;
+  }
+  void ShowMessage(const std::string& text, MessageIcon icon) override {
+    messages.emplace_back(text, icon);
+  }
+  bool ShowSuccess(const std::string& message, bool exitUpgradeMode) override {
+    successes.emplace_back(message, exitUpgradeMode);
+    return exitUpgradeMode;
+  }
+  std::optional<int32_t> ColdBoot(int32_t searchedPort, bool searchedAll) override {
+    coldBoots.emplace_back(searchedPort, searchedAll);
+    return coldBootPort;
+  }
+  std::optional<std::string> SelectDevice(IVeltrPort&) override { return std::nullopt; }
+  std::optional<std::array<std::string, 2>> EditUserTexts(
+      const std::array<std::string, 2>& current) override {
+    shownTexts = current;
+    return newTexts;
+  }
+
+  bool confirm = true;
+  std::optional<int32_t> coldBootPort;
+  std::optional<std::array<std::string, 2>> newTexts;
+  std::vector<std::string> questions;
+  std::vector<std::pair<std::string, MessageIcon>> messages;
+  std::vector<std::pair<std::string, bool>> successes;
+  std::vector<std::pair<int32_t, bool>> coldBoots;
+  std::array<std::string, 2> shownTexts;
+};
+
+class JobsTest : public EngineTest {
+ protected:
+  void SetUp() override {
+    EngineTest::SetUp();
+    display_.SetNotices(&queue_);
+    engine_.SetNotices(&queue_);
+    // Nothing answers on any COM port: every open fails at once.
+    for (int i = 0; i < 4; ++i) {
+      engine_.PortMap().Set(i, (folder_ / ("no-tty-" + std::to_string(i))).string());
+    }
+  }
+
+  // Plays the front end's thread: takes the notices and runs the job end, until no job is left.
+  void RunUntilIdle() {
+    while (engine_.IsBusy()) {
+      const auto notice = queue_.Take(std::chrono::seconds(30));
+      ASSERT_TRUE(notice) << "no job-finished notice";
+      if (notice->kind == Notice::Kind::JobFinished) {
+        ++finishedNotices_;
+        jobs_.OnJobFinished();
+      }
+    }
+    // The job end may still show page 0; no job may still be finishing.
+    while (const auto notice = queue_.TryTake()) {
+      EXPECT_EQ(notice->kind, Notice::Kind::Display) << "a second job-finished notice";
+    }
+  }
+
+  CVeltrNoticeQueue queue_;
+  FakeUi ui_;
+  CVeltrJobs jobs_{engine_, ui_};
+  int finishedNotices_ = 0;
+};
+
+TEST_F(JobsTest, FailedSearchOffersTheColdBootAndCancelEndsQuietly) {
+  jobs_.OnEnterUpgradeMode();
+  ASSERT_TRUE(jobs_.Started());
+  RunUntilIdle();
+
+  EXPECT_EQ(Line(0, 0), "Establishing connection");
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(Line(0, i + 1), "   Searching COM" + std::to_string(i + 1) +
+                                  " ... Port not available or used by other program");
+  }
+  ASSERT_EQ(ui_.coldBoots.size(), 1u);
+  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(0, true));
+  EXPECT_TRUE(ui_.messages.empty());
+  ASSERT_EQ(jobs_.Outcomes().size(), 1u);
+  EXPECT_EQ(jobs_.Outcomes()[0].kind, Connecting);
+  EXPECT_EQ(jobs_.Outcomes()[0].result, kNoDeviceFound);
+  EXPECT_EQ(finishedNotices_, 1);
+  EXPECT_EQ(engine_.connectionDetails.size(), 4u) << "each failed open keeps its reason";
+}
+
+TEST_F(JobsTest, ColdBootPassTriesOnlyThePortPickedThenGivesUp) {
+  ui_.coldBootPort = 2;
+  jobs_.OnEnterUpgradeMode();
+  RunUntilIdle();
+
+  EXPECT_EQ(settings_.port, 2);
+  EXPECT_EQ(Line(0, 1), "   Searching COM1 ... Skipped");
+  EXPECT_EQ(Line(0, 2), "   Searching COM2 ... Skipped");
+  EXPECT_EQ(Line(0, 3), "   Searching COM3 ... Port not available or used by other program");
+  EXPECT_EQ(Line(0, 4), "   Searching COM4 ... Skipped");
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].first, "Cannot establish connection!");
+  EXPECT_EQ(ui_.messages[0].second, MessageIcon::Exclamation);
+  EXPECT_EQ(finishedNotices_, 2);
+  EXPECT_FALSE(engine_.IsBusy());
+}
+
+TEST_F(JobsTest, WithoutAutoselectOnlyTheChosenPortIsTried) {
+  settings_.autoselect = 0;
+  settings_.port = 1;
+  jobs_.OnEnterUpgradeMode();
+  RunUntilIdle();
+  EXPECT_EQ(Line(0, 1), "   Searching COM1 ... Skipped");
+  EXPECT_EQ(Line(0, 2), "   Searching COM2 ... Port not available or used by other program");
+  EXPECT_EQ(Line(0, 3), "   Searching COM3 ... Skipped");
+  EXPECT_EQ(Line(0, 4), "   Searching COM4 ... Skipped");
+  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(1, false));
+}
+
+struct CheckCase {
+  const char* name;
+  DeviceType type;
+  uint16_t hardware;
+  uint16_t uploader;
+  int32_t bios;
+  const char* message;  // empty: the confirmation is asked
+};
+
+class FirmwareCheckTest : public JobsTest, public ::testing::WithParamInterface<CheckCase> {};
+
+TEST_P(FirmwareCheckTest, ChecksComeBeforeTheConfirmation) {
+  const auto& c = GetParam();
+  engine_.info.type = c.type;
+  engine_.info.hardwareVersion = VersionWord::Of(c.hardware);
+  engine_.info.uploaderVersion = VersionWord::Of(c.uploader);
+  settings_.uploadBios = c.bios;
+  ui_.confirm = false;
+  jobs_.OnUploadFirmware();
+  EXPECT_FALSE(jobs_.Started());
+  if (*c.message == '\0') {
+    EXPECT_EQ(ui_.questions.size(), 1u);
+    EXPECT_TRUE(ui_.messages.empty());
+  } else {
+    EXPECT_TRUE(ui_.questions.empty());
+    ASSERT_EQ(ui_.messages.size(), 1u);
+    EXPECT_EQ(ui_.messages[0].first, c.message);
+    EXPECT_EQ(ui_.messages[0].second, MessageIcon::None);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Jobs, FirmwareCheckTest,
+    ::testing::Values(
+        CheckCase{"OldMT30E", MT30E, 110, 100, 0,
+                  "This hardware revision is not supported in this release.\n"
+                  "Please, contact factory to obtain firmware for your device."},
+        CheckCase{"PxrBios107", PXR, 101, 107, 0,
+                  "BIOS V1.07 found. Please, upgrade to BIOS V1.08 before upgrading the firmware."},
+        CheckCase{"PxrFxBios100", PXRFX, 101, 100, 0,
+                  "BIOS V1.00 found. Please, upgrade to BIOS V1.08 before upgrading the firmware."},
+        CheckCase{"PxrBios107WithBiosSwitch", PXR, 101, 107, 1, ""},
+        CheckCase{"PxrBios108", PXR, 101, 108, 0, ""}, CheckCase{"KL1A", KL1A, 101, 0, 0, ""}),
+    [](const auto& info) { return info.param.name; });
+
+TEST(JobTexts, FailureAndSuccessTexts) {
+  const struct {
+    int32_t kind;
+    int32_t result;
+    const char* text;
+  } cases[] = {
+      {FirmwareUpgrade, 12, "Firmware upgrade failed: undefined error."},
+      {UserTextUpgrade, 2, "User text upgrade failed: no response."},
+      {SettingsErase, 7, "Settings erasing failed: CRC."},
+      {DeviceBoot, 3, "Device booting failed: communication failed."},
+      {FirmwareUpgrade, 8, "Firmware upgrade failed: internall error."},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(FailureText(c.kind, c.result), c.text);
+  }
+  EXPECT_EQ(SuccessText(FirmwareUpgrade), "Firmware upgrade succeeded.");
+  EXPECT_EQ(SuccessText(UserTextUpgrade), "User text upgrade succeeded.");
+  EXPECT_EQ(SuccessText(SettingsErase), "Settings erasing succeeded.");
+}
+
+TEST_F(JobsTest, DeclinedEraseStartsNothing) {
+  ui_.confirm = false;
+  jobs_.OnEraseSettings();
+  EXPECT_FALSE(jobs_.Started());
+  EXPECT_FALSE(engine_.IsBusy());
+  ASSERT_EQ(ui_.questions.size(), 1u);
+  EXPECT_EQ(ui_.questions[0],
+            "Ok to erase all EEProm Settings of your system?\n\n"
+            "WARNING: You cannot cancel EEProm erase!");
+}
+
+TEST_F(JobsTest, JobWhileConnectedRunsNoSearchAndLeavesPage0) {
+  FakeDevicePort device;
+  Connect(KL1B, 201, device);
+  display_.SetLine(0, 6, "You are connected to KL1B (Front of House device)");
+  jobs_.OnEraseSettings();
+  RunUntilIdle();
+  EXPECT_EQ(device.erasedBytes, 896u);
+  EXPECT_EQ(Line(0, 0), "");
+  EXPECT_EQ(Line(0, 6), "You are connected to KL1B (Front of House device)");
+  ASSERT_EQ(ui_.successes.size(), 1u);
+  EXPECT_EQ(ui_.successes[0], std::make_pair(std::string("Settings erasing succeeded."), false));
+  EXPECT_TRUE(engine_.IsConnected()) << "the device stays in upgrade mode";
+}
+
+TEST_F(JobsTest, FirmwareSuccessLeavesUpgradeModeAfterwards) {
+  FakeDevicePort device;
+  Connect(KL1A, 101, device);
+  settings_.uploadLogic = 0;
+  settings_.uploadProcessor = 0;  // only the closing step
+  jobs_.OnUploadFirmware();
+  ASSERT_TRUE(jobs_.Started());
+  RunUntilIdle();
+  EXPECT_TRUE(device.pages.empty());
+  EXPECT_EQ(device.eepromWrite.size(), 64u);
+  ASSERT_EQ(ui_.successes.size(), 1u);
+  EXPECT_EQ(ui_.successes[0], std::make_pair(std::string("Firmware upgrade succeeded."), true));
+  EXPECT_EQ(device.exits, 1);
+  EXPECT_FALSE(engine_.IsConnected());
+  ASSERT_EQ(jobs_.Outcomes().size(), 2u);
+  EXPECT_EQ(jobs_.Outcomes()[1].kind, DeviceBoot);
+  EXPECT_EQ(jobs_.Outcomes()[1].result, 0);
+  EXPECT_EQ(display_.GetShownPage(), 0u);
+  EXPECT_EQ(Line(0, 10), "   Current Logic and DSP Firmware Version: V2.11");
+}
+
+TEST_F(JobsTest, FailedUploadShowsTheStopMessageAndPage0) {
+  FakeDevicePort device;
+  Connect(KL1A, 101, device);
+  jobs_.OnUploadFirmware();
+  RunUntilIdle();
+  ASSERT_EQ(ui_.messages.size(), 1u);
+  EXPECT_EQ(ui_.messages[0].first, "Firmware upgrade failed: failed load file.");
+  EXPECT_EQ(ui_.messages[0].second, MessageIcon::Stop);
+  EXPECT_EQ(display_.GetShownPage(), 0u);
+  EXPECT_EQ(Line(1, 2), "   Loading file ... Failed: missing file");
+  EXPECT_TRUE(engine_.IsConnected());
+}
+
+TEST_F(JobsTest, UserTextDialogShowsTheDeviceTextsAsUtf8) {
+  FakeDevicePort device;
+  Connect(KL1A, 101, device);
+  engine_.info.userText[0] = "Caf\xE9";                                 // 1252: e with acute
+  ui_.newTexts = std::array<std::string, 2>{"Foyer \xE2\x82\xAC", ""};  // euro sign
+  jobs_.OnUploadUserText();
+  RunUntilIdle();
+  EXPECT_EQ(ui_.shownTexts[0], "Caf\xC3\xA9");
+  EXPECT_EQ(device.eepromWrite[6], 0x80) << "the euro sign is 0x80 in 1252";
+  EXPECT_EQ(Line(0, 12), "   Current User Text 1: \"Foyer \xE2\x82\xAC\"");
+  EXPECT_EQ(Line(0, 13), "   Current User Text 2: \"\"");
+}
+
+TEST_F(JobsTest, DisconnectSendsTheExitAndClosesThePort) {
+  FakeDevicePort device;
+  Connect(KL1A, 101, device);
+  EXPECT_EQ(Disconnect(engine_), 0);
+  EXPECT_EQ(device.exits, 1);
+  EXPECT_FALSE(engine_.IsConnected());
+  EXPECT_EQ(Disconnect(engine_), 0) << "nothing to leave";
+  EXPECT_EQ(device.exits, 1);
+}
+
+}  // namespace
+}  // namespace veltr::test
