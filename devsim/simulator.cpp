@@ -1,0 +1,897 @@
+#include "devsim/simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <mutex>
+#include <thread>
+
+#include "devsim/device_table.h"
+
+namespace devsim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+// How long the loader waits for the access sequence before it starts the firmware.
+constexpr milliseconds kLoaderWindow{300};
+// A frame whose bytes stop coming for this long is dropped: the host gave up on it.
+constexpr milliseconds kFrameIdle{200};
+// The erase has no length on the wire; the device stops counting when the line goes quiet.
+constexpr milliseconds kEraseIdle{100};
+// The state is written once a burst of writes is over, not after each of ~3000 logic pages.
+constexpr milliseconds kSaveIdle{100};
+constexpr milliseconds kStrayDelay{20};
+// A host that does not read for this long loses what the device sends, as on a real line.
+constexpr int kWriteStallMs = 1000;
+// The master reports a hang-up while no slave is open; look again after this pause.
+constexpr milliseconds kHangupPause{20};
+
+constexpr std::size_t kAccessSize = 16;
+constexpr std::size_t kIdentitySize = 16;
+constexpr std::size_t kPageFrameSize = 261;
+constexpr std::size_t kPageDataOffset = 3;
+constexpr std::size_t kPageSumOffset = kPageDataOffset + kPageSize;
+constexpr std::size_t kEepromWriteSize = 64;
+
+constexpr std::uint8_t kCarriageReturn = 0x0D;
+constexpr std::uint8_t kCodeLogicPage = 0x10;
+constexpr std::uint8_t kCodeProcessorPage = 0x20;
+constexpr std::uint8_t kCodeEepromRead = 0x40;
+constexpr std::uint8_t kCodeEepromWrite = 0x42;
+constexpr std::uint8_t kCodeEepromErase = 0x43;
+constexpr std::uint8_t kCodeExit = 0x80;
+constexpr std::uint8_t kPageAck = 0x55;  // 'U'
+constexpr std::uint8_t kPageNak = 0x4E;  // 'N': a page the flash cannot take
+constexpr std::uint8_t kFramedWarmBootLength = 0x04;
+constexpr std::uint8_t kFramedJumpLength = 0x08;
+constexpr std::uint8_t kFramedUpgradePageLength = 0x88;
+constexpr std::uint8_t kFramedWarmBoot = 0x55;
+constexpr std::uint8_t kFramedUpgradePage = 0x56;
+constexpr std::uint8_t kFramedJump = 0x57;
+
+constexpr std::array<std::uint8_t, 4> kExitRequest = {0x80, 0x55, 0x1A, 0x1B};
+constexpr std::array<std::uint8_t, 5> kWarmBoot = {0x04, 0x55, 0x1A, 0x1B, 0x8E};
+constexpr std::array<std::uint8_t, 4> kJumpPayload = {0xC9, 0x00, 0x01, 0x29};
+constexpr std::array<std::uint8_t, 3> kStrayJunk = {0x00, 0x55, 0xAA};
+
+// The unlock sequence of the loader. Assembled here at run time and kept out of every log, file
+// and message; only the comparison with what arrives uses it.
+std::array<std::uint8_t, kAccessSize> AccessSequence() {
+  std::array<std::uint8_t, kAccessSize> s;
+  s[0] = 0xA5;
+  s[1] = 0x3C;
+  s[2] = 0x51;
+  s[3] = 0xE7;
+  s[4] = 0x19;
+  s[5] = 0xB4;
+  s[6] = 0x6D;
+  s[7] = 0x02;
+  s[8] = 0xF3;
+  s[9] = 0x7E;
+  s[10] = 0x28;
+  s[11] = 0xC5;
+  s[12] = 0x90;
+  s[13] = 0x4B;
+  s[14] = 0xD6;
+  s[15] = 0x1F;
+  return s;
+}
+
+std::uint8_t Sum8(const std::uint8_t* data, std::size_t count) {
+  std::uint8_t sum = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    sum = static_cast<std::uint8_t>(sum + data[i]);
+  }
+  return sum;
+}
+
+std::uint16_t Sum16(const std::uint8_t* data, std::size_t count) {
+  std::uint16_t sum = 0;
+  for (std::size_t i = 0; i < count; ++i) {
+    sum = static_cast<std::uint16_t>(sum + data[i]);
+  }
+  return sum;
+}
+
+int BaudOfSpeed(speed_t speed) {
+  switch (speed) {
+    case B1200:
+      return 1200;
+    case B2400:
+      return 2400;
+    case B4800:
+      return 4800;
+    case B9600:
+      return 9600;
+    case B19200:
+      return 19200;
+    case B38400:
+      return 38400;
+    case B57600:
+      return 57600;
+    case B115200:
+      return 115200;
+    case B230400:
+      return 230400;
+    default:
+      return 0;
+  }
+}
+
+bool Contains(const std::vector<std::uint32_t>& list, std::uint32_t value) {
+  return std::find(list.begin(), list.end(), value) != list.end();
+}
+
+// Recognises a fixed sequence anywhere in a byte stream.
+template <std::size_t N>
+class Matcher {
+ public:
+  explicit Matcher(const std::array<std::uint8_t, N>& pattern) : pattern_(pattern) {}
+  bool Push(std::uint8_t byte) {
+    std::move(window_.begin() + 1, window_.end(), window_.begin());
+    window_[N - 1] = byte;
+    filled_ = std::min(filled_ + 1, N);
+    if (filled_ == N && window_ == pattern_) {
+      filled_ = 0;
+      return true;
+    }
+    return false;
+  }
+  void Reset() { filled_ = 0; }
+
+ private:
+  std::array<std::uint8_t, N> pattern_;
+  std::array<std::uint8_t, N> window_{};
+  std::size_t filled_ = 0;
+};
+
+// What the program-mode parser is in the middle of.
+enum class Frame { kNone, kPage, kFramed, kExit, kAccess, kEepromWrite, kEepromErase };
+
+}  // namespace
+
+const char* ModeName(Mode mode) {
+  switch (mode) {
+    case Mode::kFirmware:
+      return "firmware";
+    case Mode::kLoader:
+      return "loader";
+    case Mode::kProgram:
+      return "program";
+    case Mode::kDead:
+      return "dead";
+  }
+  return "?";
+}
+
+std::optional<Mode> ParseMode(const std::string& name) {
+  for (Mode mode : {Mode::kFirmware, Mode::kLoader, Mode::kProgram, Mode::kDead}) {
+    if (name == ModeName(mode)) {
+      return mode;
+    }
+  }
+  return std::nullopt;
+}
+
+struct Simulator::Impl {
+  Impl(int masterFd, DeviceState initial, SimulatorOptions opts)
+      : fd(masterFd),
+        state(std::move(initial)),
+        options(std::move(opts)),
+        mode(options.start),
+        access(AccessSequence()),
+        warmBoot(kWarmBoot) {
+    const int type = state.identity.EffectiveType();
+    programBaud = BaudOfType(type);
+    processorLimit = ProcessorPageLimit(type);
+  }
+
+  ~Impl() {
+    for (int end : wake) {
+      if (end >= 0) {
+        close(end);
+      }
+    }
+  }
+
+  // --- thread and timing --------------------------------------------------------------------
+
+  void Run() {
+    const Clock::time_point started = Clock::now();
+    lastActivity = started;
+    if (mode == Mode::kDead && options.powerUpAfterMs) {
+      powerUpAt = started + milliseconds(*options.powerUpAfterMs);
+    }
+    if (mode == Mode::kLoader) {
+      loaderDeadline = started + kLoaderWindow;
+    }
+    if (!options.stateDir.empty()) {
+      dirty = true;  // the options may have changed what the folder held
+      SaveIfDirty();
+    }
+    while (!stopping) {
+      if (powerUpRequested.exchange(false)) {
+        PowerUpNow();
+      }
+      RunTimers();
+      WaitForWork();
+    }
+    SaveIfDirty();
+  }
+
+  std::optional<Clock::time_point> NextDeadline() const {
+    std::optional<Clock::time_point> next;
+    auto consider = [&next](std::optional<Clock::time_point> t) {
+      if (t && (!next || *t < *next)) {
+        next = t;
+      }
+    };
+    consider(loaderDeadline);
+    consider(powerUpAt);
+    consider(strayAt);
+    if (frame == Frame::kEepromErase) {
+      consider(lastActivity + kEraseIdle);
+    } else if (frame != Frame::kNone) {
+      consider(lastActivity + kFrameIdle);
+    }
+    if (dirty && !options.stateDir.empty()) {
+      consider(lastActivity + kSaveIdle);
+    }
+    if (hangupUntil) {
+      consider(hangupUntil);
+    }
+    return next;
+  }
+
+  void WaitForWork() {
+    const auto deadline = NextDeadline();
+    int timeout = -1;
+    if (deadline) {
+      const auto left = std::chrono::ceil<milliseconds>(*deadline - Clock::now()).count();
+      timeout = static_cast<int>(std::clamp<long long>(left, 0, 60000));
+    }
+    const bool watchLine = !hangupUntil || Clock::now() >= *hangupUntil;
+    if (watchLine) {
+      hangupUntil.reset();
+    }
+    pollfd fds[2] = {{wake[0], POLLIN, 0}, {watchLine ? fd : -1, POLLIN, 0}};
+    if (poll(fds, 2, timeout) < 0) {
+      return;
+    }
+    if (fds[0].revents & POLLIN) {
+      DrainWake();
+    }
+    if (fds[1].revents & POLLIN) {
+      ReadLine();
+    } else if (fds[1].revents & (POLLHUP | POLLERR)) {
+      hangupUntil = Clock::now() + kHangupPause;
+    }
+  }
+
+  void DrainWake() {
+    char buffer[64];
+    while (read(wake[0], buffer, sizeof buffer) > 0) {
+    }
+  }
+
+  // Sleeps until `until` unless Stop() comes first; false when stopping.
+  bool WaitUntil(Clock::time_point until) {
+    while (!stopping) {
+      const auto left = until - Clock::now();
+      if (left <= Clock::duration::zero()) {
+        return true;
+      }
+      const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(left).count();
+      timespec ts{static_cast<time_t>(ns / 1000000000), static_cast<long>(ns % 1000000000)};
+      pollfd wakeFd{wake[0], POLLIN, 0};
+      if (ppoll(&wakeFd, 1, &ts, nullptr) > 0) {
+        DrainWake();  // a power-up request waits for the main loop; Stop() ends the wait
+      }
+    }
+    return false;
+  }
+
+  int LineBaud() const {
+    termios t;
+    if (tcgetattr(fd, &t) != 0) {
+      return 0;
+    }
+    return BaudOfSpeed(cfgetospeed(&t));
+  }
+
+  Clock::duration ByteTime(int baud) const {
+    return baud > 0 ? std::chrono::duration_cast<Clock::duration>(
+                          std::chrono::nanoseconds(10 * 1000000000LL / baud))
+                    : Clock::duration::zero();
+  }
+
+  void ReadLine() {
+    std::uint8_t buffer[4096];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count <= 0) {
+      if (count < 0 && errno == EIO) {
+        hangupUntil = Clock::now() + kHangupPause;
+      }
+      return;
+    }
+    // On Linux the master reports the slave's settings: the speed the host's port runs at now.
+    const int baud = LineBaud();
+    const Clock::time_point arrived = Clock::now();
+    if (arrived - lastActivity > kFrameIdle) {
+      access.Reset();
+      warmBoot.Reset();
+    }
+    strayAt.reset();
+    const Clock::duration byteTime = options.wireSpeed ? ByteTime(baud) : Clock::duration::zero();
+    Clock::time_point seen = std::max(arrived, lastSeen);
+    for (ssize_t i = 0; i < count; ++i) {
+      if (options.wireSpeed) {
+        seen += byteTime;
+        if (!WaitUntil(seen)) {
+          return;
+        }
+        lastSeen = seen;
+      }
+      lastActivity = Clock::now();
+      HandleByte(buffer[i], baud);
+    }
+  }
+
+  void RunTimers() {
+    const Clock::time_point now = Clock::now();
+    if (loaderDeadline && now >= *loaderDeadline) {
+      loaderDeadline.reset();
+      mode = Mode::kFirmware;
+      Log("loader: no access sequence, firmware started");
+    }
+    if (frame == Frame::kEepromErase && now >= lastActivity + kEraseIdle) {
+      FinishErase();
+    } else if (frame != Frame::kNone && now >= lastActivity + kFrameIdle) {
+      Log(std::string("frame cut short, dropped after ") + std::to_string(bytes.size()) + " bytes");
+      ResetParser();
+    }
+    if (strayAt && now >= *strayAt) {
+      strayAt.reset();
+      if (frame == Frame::kNone && !silent && mode != Mode::kDead) {
+        Send(kStrayJunk.data(), kStrayJunk.size());
+      }
+    }
+    if (powerUpAt && now >= *powerUpAt) {
+      powerUpAt.reset();
+      PowerUpNow();
+    }
+    if (dirty && now >= lastActivity + kSaveIdle) {
+      SaveIfDirty();
+    }
+  }
+
+  // --- the line ------------------------------------------------------------------------------
+
+  void Answer(const std::uint8_t* data, std::size_t count) {
+    if (options.faults.slowMs > 0 &&
+        !WaitUntil(Clock::now() + milliseconds(options.faults.slowMs))) {
+      return;
+    }
+    Send(data, count);
+    if (options.faults.strayBytes) {
+      strayAt = Clock::now() + kStrayDelay;
+    }
+  }
+  template <std::size_t N>
+  void Answer(const std::array<std::uint8_t, N>& data) {
+    Answer(data.data(), N);
+  }
+
+  void Send(const std::uint8_t* data, std::size_t count) {
+    if (!options.wireSpeed) {
+      WriteAll(data, count);
+    } else {
+      const Clock::duration byteTime = ByteTime(LineBaud());
+      Clock::time_point due = std::max(Clock::now(), lastSent);
+      std::size_t done = 0;
+      while (done < count) {
+        // Every byte leaves no earlier than its wire time after the one before it; bytes that
+        // fell due while the thread slept go out together.
+        due += byteTime;
+        if (!WaitUntil(due)) {
+          return;
+        }
+        std::size_t batch = 1;
+        const Clock::time_point now = Clock::now();
+        while (done + batch < count && due + byteTime <= now) {
+          due += byteTime;
+          ++batch;
+        }
+        WriteAll(data + done, batch);
+        done += batch;
+      }
+      lastSent = due;
+    }
+    lastActivity = Clock::now();
+  }
+
+  void WriteAll(const std::uint8_t* data, std::size_t count) {
+    while (count > 0 && !stopping) {
+      const ssize_t written = write(fd, data, count);
+      if (written > 0) {
+        data += written;
+        count -= static_cast<std::size_t>(written);
+        continue;
+      }
+      if (written < 0 && errno == EINTR) {
+        continue;
+      }
+      if (written < 0 && errno != EAGAIN) {
+        return;  // no slave open: the bytes go nowhere
+      }
+      pollfd fds[2] = {{fd, POLLOUT, 0}, {wake[0], POLLIN, 0}};
+      if (poll(fds, 2, kWriteStallMs) <= 0) {
+        return;
+      }
+      if (fds[1].revents & POLLIN) {
+        DrainWake();
+      }
+    }
+  }
+
+  // --- device behaviour ----------------------------------------------------------------------
+
+  void HandleByte(std::uint8_t byte, int baud) {
+    if (silent || mode == Mode::kDead) {
+      return;
+    }
+    switch (mode) {
+      case Mode::kFirmware:
+        if (baud == kFirmwareBaud && warmBoot.Push(byte)) {
+          WarmBoot();
+        }
+        break;
+      case Mode::kLoader:
+        if (baud == programBaud && access.Push(byte)) {
+          AccessSequenceReceived();
+        }
+        break;
+      case Mode::kProgram:
+        if (baud == programBaud) {
+          Feed(byte);
+        } else if (baud == kFirmwareBaud && warmBoot.Push(byte)) {
+          ResetParser();
+          WarmBoot();
+        }
+        break;
+      case Mode::kDead:
+        break;
+    }
+  }
+
+  void EnterLoader() {
+    mode = Mode::kLoader;
+    loaderDeadline = Clock::now() + kLoaderWindow;
+    access.Reset();
+    warmBoot.Reset();
+  }
+
+  // The device is in its loader by the time its carriage return is on the line; the window for
+  // the access sequence opens once the answer has gone.
+  void WarmBoot() {
+    Log("warm boot: ok");
+    mode = Mode::kLoader;
+    Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+    EnterLoader();
+  }
+
+  void AccessSequenceReceived() {
+    if (options.faults.refuseProgramMode) {
+      Log("program-mode entry: refused");
+      return;
+    }
+    std::array<std::uint8_t, kIdentitySize> answer;
+    answer[0] = 'V';
+    answer[1] = 'L';
+    answer[2] = 'T';
+    answer[3] = 'R';
+    {
+      std::lock_guard lock(stateMutex);
+      answer[4] = static_cast<std::uint8_t>(state.identity.hardwareVersion >> 8);
+      answer[5] = static_cast<std::uint8_t>(state.identity.hardwareVersion & 0xFF);
+      answer[6] = static_cast<std::uint8_t>(state.identity.uploaderVersion >> 8);
+      answer[7] = static_cast<std::uint8_t>(state.identity.uploaderVersion & 0xFF);
+      const std::string identifier = state.identity.Identifier();
+      std::copy_n(identifier.begin(), 8, answer.begin() + 8);
+    }
+    Log("program-mode entry: identity sent");
+    mode = Mode::kProgram;
+    loaderDeadline.reset();
+    Answer(answer);
+  }
+
+  void PowerUpNow() {
+    if (mode != Mode::kDead) {
+      return;
+    }
+    Log("power up: carriage return sent");
+    mode = Mode::kLoader;
+    const std::uint8_t announce = kCarriageReturn;
+    Send(&announce, 1);
+    EnterLoader();
+  }
+
+  void ResetParser() {
+    frame = Frame::kNone;
+    bytes.clear();
+    expected = 0;
+  }
+
+  void Collect(Frame kind, std::uint8_t first, std::size_t length) {
+    frame = kind;
+    bytes.assign(1, first);
+    expected = length;
+  }
+
+  void Feed(std::uint8_t byte) {
+    switch (frame) {
+      case Frame::kNone:
+        Begin(byte);
+        return;
+      case Frame::kEepromWrite:
+        EepromWriteByte(byte);
+        return;
+      case Frame::kEepromErase:
+        // The host erases with FF only; anything else is the next command.
+        if (byte != 0xFF) {
+          FinishErase();
+          Begin(byte);
+        } else {
+          EepromEraseByte(byte);
+        }
+        return;
+      default:
+        bytes.push_back(byte);
+        if (bytes.size() == expected) {
+          const Frame done = frame;
+          frame = Frame::kNone;
+          Complete(done);
+          bytes.clear();
+        }
+        return;
+    }
+  }
+
+  void Begin(std::uint8_t byte) {
+    switch (byte) {
+      case kCodeLogicPage:
+      case kCodeProcessorPage:
+        Collect(Frame::kPage, byte, kPageFrameSize);
+        return;
+      case kFramedWarmBootLength:
+      case kFramedJumpLength:
+      case kFramedUpgradePageLength:
+        Collect(Frame::kFramed, byte, static_cast<std::size_t>(byte) + 1);
+        return;
+      case kCodeExit:
+        Collect(Frame::kExit, byte, kExitRequest.size());
+        return;
+      case kCodeEepromRead:
+        EepromRead();
+        return;
+      case kCodeEepromWrite:
+        frame = Frame::kEepromWrite;
+        bytes.clear();
+        return;
+      case kCodeEepromErase:
+        frame = Frame::kEepromErase;
+        eraseCount = 0;
+        return;
+      default:
+        if (byte == AccessSequence()[0]) {
+          Collect(Frame::kAccess, byte, kAccessSize);
+        }
+        return;  // anything else is noise to the loader
+    }
+  }
+
+  void Complete(Frame done) {
+    switch (done) {
+      case Frame::kPage:
+        PageFrame();
+        return;
+      case Frame::kFramed:
+        FramedCommand();
+        return;
+      case Frame::kExit:
+        if (std::equal(bytes.begin(), bytes.end(), kExitRequest.begin())) {
+          Log("program-mode exit: ok");
+          mode = Mode::kLoader;
+          Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+          EnterLoader();
+        }
+        return;
+      case Frame::kAccess: {
+        const auto sequence = AccessSequence();
+        if (std::equal(bytes.begin(), bytes.end(), sequence.begin())) {
+          AccessSequenceReceived();
+        }
+        return;
+      }
+      default:
+        return;
+    }
+  }
+
+  void PageFrame() {
+    const std::uint32_t number = ++pageFrames;
+    const Faults& faults = options.faults;
+    const bool logic = bytes[0] == kCodeLogicPage;
+    const char* kind = logic ? "logic page" : "processor page";
+    // The logic PROM is addressed in 16-bit words, high byte first; the processor flash by page,
+    // low byte first.
+    const std::uint32_t address = logic ? (bytes[1] << 8 | bytes[2]) : (bytes[1] | bytes[2] << 8);
+    const std::uint32_t page = logic ? address / 2 : address;
+    const std::string what = std::string(kind) + " " + std::to_string(page) + ": ";
+
+    if (faults.silentAfterPages && pagesAnswered >= *faults.silentAfterPages) {
+      silent = true;
+      Log(what + "no answer, device hung");
+      return;
+    }
+    if (Contains(faults.dropPages, number)) {
+      Log(what + "dropped");
+      return;
+    }
+    const std::uint16_t sum = Sum16(bytes.data() + kPageDataOffset, kPageSize);
+    const std::uint16_t sent =
+        static_cast<std::uint16_t>(bytes[kPageSumOffset] << 8 | bytes[kPageSumOffset + 1]);
+    std::uint16_t answered = sum;
+    std::uint8_t lead = kPageAck;
+    std::string result;
+    if ((logic && address % 2 != 0) || (!logic && page > processorLimit)) {
+      lead = kPageNak;
+      result = "refused";
+    } else if (sum != sent) {
+      result = "bad sum, not stored";
+    } else {
+      {
+        std::lock_guard lock(stateMutex);
+        if (logic) {
+          state.StoreLogicPage(page, bytes.data() + kPageDataOffset);
+        } else {
+          state.StoreProcessorPage(page, bytes.data() + kPageDataOffset);
+        }
+        state.Log(logic ? WriteKind::kLogicPage : WriteKind::kProcessorPage, page, 0);
+      }
+      dirty = true;
+      result = "stored";
+      if (Contains(faults.corruptPages, number)) {
+        answered = static_cast<std::uint16_t>(sum + 1);
+        result += ", answered with a wrong sum";
+      }
+    }
+    Log(what + result);
+    const std::array<std::uint8_t, 4> answer = {
+        lead, static_cast<std::uint8_t>(answered >> 8), static_cast<std::uint8_t>(answered & 0xFF),
+        lead == kPageAck ? std::uint8_t{0xFF} : std::uint8_t{0x00}};
+    Answer(answer);
+    ++pagesAnswered;
+    if (faults.silentAfterPages && pagesAnswered >= *faults.silentAfterPages) {
+      silent = true;
+    }
+  }
+
+  void FramedCommand() {
+    const std::size_t length = bytes[0];
+    if (Sum8(bytes.data(), length) != bytes[length]) {
+      Log("framed command: bad sum, ignored");
+      if (bytes[1] == kFramedUpgradePage) {
+        // Not an acknowledgement: the host sees the refusal and sends the part again.
+        Answer(std::array<std::uint8_t, 5>{0x04, kFramedUpgradePage, 0x00, 0x00, 0x5A});
+      }
+      return;
+    }
+    const std::uint8_t code = bytes[1];
+    if (length == kFramedWarmBootLength &&
+        std::equal(bytes.begin(), bytes.end(), kWarmBoot.begin())) {
+      WarmBoot();
+    } else if (length == kFramedUpgradePageLength && code == kFramedUpgradePage) {
+      const std::uint32_t page = bytes[5];
+      const std::uint32_t part = bytes[6];
+      {
+        std::lock_guard lock(stateMutex);
+        state.Log(WriteKind::kUpgradeCodePage, page, part);
+      }
+      dirty = true;
+      Log("upgrade-code page " + std::to_string(page) + " part " + std::to_string(part) + ": ok");
+      Answer(std::array<std::uint8_t, 5>{0x04, kFramedUpgradePage, 0xFF, 0xFF, 0x58});
+    } else if (length == kFramedJumpLength && code == kFramedJump &&
+               std::equal(kJumpPayload.begin(), kJumpPayload.end(), bytes.begin() + 4)) {
+      Log("jump to upgrade code: ok");
+      Answer(std::array<std::uint8_t, 5>{0x04, kFramedJump, 0xFF, 0xFF, 0x59});
+    } else {
+      Log("framed command " + std::to_string(code) + ": unknown, ignored");
+    }
+  }
+
+  void EepromRead() {
+    std::array<std::uint8_t, kInfoAreaSize> info;
+    {
+      std::lock_guard lock(stateMutex);
+      info = state.InfoArea();
+    }
+    Log("eeprom read: ok");
+    Answer(info);
+  }
+
+  // Whether the fault list makes the echo of this EEPROM data byte go wrong.
+  bool NextEchoFails() { return Contains(options.faults.failEchoes, ++eepromDataBytes); }
+
+  // The memory is updated before the echo leaves, as the device stores a byte as it takes it.
+  void Echo(std::uint8_t byte, bool fail) {
+    const std::uint8_t echo = fail ? static_cast<std::uint8_t>(~byte) : byte;
+    Answer(&echo, 1);
+  }
+
+  void EepromWriteByte(std::uint8_t byte) {
+    const bool fail = NextEchoFails();
+    if (fail) {
+      Log("eeprom write: echo " + std::to_string(bytes.size() + 1) + " failed, dropped");
+      ResetParser();
+    } else {
+      bytes.push_back(byte);
+      if (bytes.size() == kEepromWriteSize) {
+        {
+          std::lock_guard lock(stateMutex);
+          std::copy(bytes.begin(), bytes.end(), state.eeprom.begin() + kWritableOffset);
+          state.Log(WriteKind::kEepromWrite, 0, kEepromWriteSize);
+        }
+        dirty = true;
+        Log("eeprom write: stored");
+        ResetParser();
+      }
+    }
+    Echo(byte, fail);
+  }
+
+  void EepromEraseByte(std::uint8_t byte) {
+    const bool fail = NextEchoFails();
+    if (fail) {
+      Log("eeprom erase: echo " + std::to_string(eraseCount + 1) + " failed");
+    } else {
+      {
+        std::lock_guard lock(stateMutex);
+        state.eeprom[kInfoAreaSize + eraseCount] = 0xFF;
+      }
+      ++eraseCount;
+      dirty = true;
+    }
+    if (fail || eraseCount == kSettingsAreaSize) {
+      FinishErase();
+    }
+    Echo(byte, fail);
+  }
+
+  void FinishErase() {
+    {
+      std::lock_guard lock(stateMutex);
+      state.Log(WriteKind::kEepromErase, 0, eraseCount);
+    }
+    dirty = true;
+    Log("eeprom erase: " + std::to_string(eraseCount) + " bytes");
+    ResetParser();
+    eraseCount = 0;
+  }
+
+  // --- bookkeeping ---------------------------------------------------------------------------
+
+  void Log(const std::string& line) const {
+    if (options.log) {
+      options.log(line);
+    }
+  }
+
+  void SaveIfDirty() {
+    if (!dirty || options.stateDir.empty()) {
+      return;
+    }
+    dirty = false;
+    std::string error;
+    std::lock_guard lock(stateMutex);
+    if (!SaveState(options.stateDir, state, &error) && options.error) {
+      options.error(error);
+    }
+  }
+
+  int fd;
+  int wake[2] = {-1, -1};
+  std::thread thread;
+  std::atomic<bool> stopping{false};
+  std::atomic<bool> powerUpRequested{false};
+
+  mutable std::mutex stateMutex;
+  DeviceState state;
+  const SimulatorOptions options;
+  std::atomic<Mode> mode;
+  int programBaud = 0;
+  std::uint32_t processorLimit = 0;
+
+  Matcher<kAccessSize> access;
+  Matcher<kWarmBoot.size()> warmBoot;
+  Frame frame = Frame::kNone;
+  std::vector<std::uint8_t> bytes;
+  std::size_t expected = 0;
+  std::uint32_t eraseCount = 0;
+
+  std::uint32_t pageFrames = 0;
+  std::uint32_t pagesAnswered = 0;
+  std::uint32_t eepromDataBytes = 0;
+  bool silent = false;
+  bool dirty = false;
+
+  Clock::time_point lastActivity{};
+  Clock::time_point lastSeen{};
+  Clock::time_point lastSent{};
+  std::optional<Clock::time_point> loaderDeadline;
+  std::optional<Clock::time_point> powerUpAt;
+  std::optional<Clock::time_point> strayAt;
+  std::optional<Clock::time_point> hangupUntil;
+};
+
+Simulator::Simulator(int masterFd, DeviceState state, SimulatorOptions options)
+    : impl_(std::make_unique<Impl>(masterFd, std::move(state), std::move(options))) {}
+
+Simulator::~Simulator() {
+  Stop();
+}
+
+bool Simulator::Start(std::string* error) {
+  if (impl_->thread.joinable()) {
+    return true;
+  }
+  const int flags = fcntl(impl_->fd, F_GETFL);
+  if (flags < 0 || fcntl(impl_->fd, F_SETFL, flags | O_NONBLOCK) < 0 ||
+      pipe2(impl_->wake, O_NONBLOCK | O_CLOEXEC) != 0) {
+    if (error != nullptr) {
+      *error = std::string("cannot prepare the line: ") + std::strerror(errno);
+    }
+    return false;
+  }
+  impl_->thread = std::thread([this] { impl_->Run(); });
+  return true;
+}
+
+void Simulator::Stop() {
+  if (!impl_->thread.joinable()) {
+    return;
+  }
+  impl_->stopping = true;
+  const char poke = 's';
+  (void)!write(impl_->wake[1], &poke, 1);
+  impl_->thread.join();
+}
+
+void Simulator::PowerUp() {
+  impl_->powerUpRequested = true;
+  if (impl_->wake[1] >= 0) {
+    const char poke = 'p';
+    (void)!write(impl_->wake[1], &poke, 1);
+  }
+}
+
+Mode Simulator::CurrentMode() const {
+  return impl_->mode;
+}
+
+DeviceState Simulator::Snapshot() const {
+  std::lock_guard lock(impl_->stateMutex);
+  return impl_->state;
+}
+
+}  // namespace devsim
