@@ -121,7 +121,7 @@ void CliOutput::BlockLine(uint32_t page, uint32_t line, const std::string& text,
     std::fprintf(out_, "\r\033[K%s [%s] %3u%%", text.c_str(), bar.c_str(),
                  blocks == 0 ? 100u : static_cast<unsigned>(uint64_t{block} * 100 / blocks));
     std::fflush(out_);
-  } else if (block == 1 || decile > lastDecile_) {
+  } else if (block < blocks && (block == 1 || decile > lastDecile_)) {
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
   }
@@ -159,7 +159,7 @@ void CliOutput::Question(const std::string& text, const std::string& answer) {
     return;
   }
   Flush();
-  std::fprintf(out_, "%s\n(%s)\n", text.c_str(), answer.c_str());
+  std::fprintf(out_, "%s\n-> %s\n", text.c_str(), answer.c_str());
   std::fflush(out_);
 }
 

@@ -271,15 +271,16 @@ int Run(const Options& options, Command command) {
     jobs.OnEnterUpgradeMode();
   }
   RunUntilIdle(engine, jobs, queue, output);
+  // The system's reasons for the ports that would not open: what the status lines cannot say.
+  for (const auto& detail : engine.connectionDetails) {
+    std::fprintf(stderr, "veltr: %s\n", detail.c_str());
+  }
   const char* name = CommandName(command);
   if (!engine.IsConnected()) {
     const JobOutcome* outcome = jobs.OutcomeOf(Connecting);
     const int32_t code = outcome != nullptr ? outcome->result : kNoDeviceFound;
     if (ui.LastMessage() != kConnectionFailedText) {
       output.Message(kConnectionFailedText, MessageIcon::Exclamation);
-    }
-    for (const auto& detail : engine.connectionDetails) {
-      std::fprintf(stderr, "veltr: %s\n", detail.c_str());
     }
     output.Result(name, code, kConnectionFailedText);
     return code;

@@ -1,0 +1,126 @@
+#include "e2e/process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstring>
+
+namespace veltr::e2e {
+namespace {
+
+std::vector<char*> Argv(const std::string& program, const std::vector<std::string>& args) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(program.c_str()));
+  for (const auto& arg : args) {
+    argv.push_back(const_cast<char*>(arg.c_str()));
+  }
+  argv.push_back(nullptr);
+  return argv;
+}
+
+void ExecChild(const std::string& program, const std::vector<std::string>& args, int out, int err) {
+  const int null = open("/dev/null", O_RDONLY);
+  dup2(null, STDIN_FILENO);
+  dup2(out, STDOUT_FILENO);
+  dup2(err, STDERR_FILENO);
+  auto argv = Argv(program, args);
+  execv(program.c_str(), argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     int timeoutSeconds) {
+  RunResult result;
+  int out[2];
+  int err[2];
+  if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {
+    return result;
+  }
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    ExecChild(program, args, out[1], err[1]);
+  }
+  close(out[1]);
+  close(err[1]);
+  pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+  std::string* sinks[2] = {&result.out, &result.err};
+  int open = 2;
+  while (open > 0) {
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    if (elapsed > std::chrono::seconds(timeoutSeconds)) {
+      kill(pid, SIGKILL);
+      break;
+    }
+    if (poll(fds, 2, 500) < 0) {
+      break;
+    }
+    for (int i = 0; i < 2; ++i) {
+      if (fds[i].fd < 0 || fds[i].revents == 0) {
+        continue;
+      }
+      char buffer[4096];
+      const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+      if (n > 0) {
+        sinks[i]->append(buffer, static_cast<size_t>(n));
+      } else {
+        close(fds[i].fd);
+        fds[i].fd = -1;
+        --open;
+      }
+    }
+  }
+  for (auto& fd : fds) {
+    if (fd.fd >= 0) {
+      close(fd.fd);
+    }
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return result;
+}
+
+SimulatorProcess::~SimulatorProcess() {
+  Stop();
+}
+
+bool SimulatorProcess::Start(const std::string& program, const std::vector<std::string>& args) {
+  int out[2];
+  if (pipe2(out, O_CLOEXEC) != 0) {
+    return false;
+  }
+  pid_ = fork();
+  if (pid_ == 0) {
+    ExecChild(program, args, out[1], STDERR_FILENO);
+  }
+  close(out[1]);
+  // The first line is the slave's path; the simulator is ready to answer once it is printed.
+  pollfd fd = {out[0], POLLIN, 0};
+  char c = 0;
+  while (poll(&fd, 1, 5000) > 0 && read(out[0], &c, 1) == 1 && c != '\n') {
+    slave_ += c;
+  }
+  close(out[0]);
+  return !slave_.empty();
+}
+
+bool SimulatorProcess::Stop() {
+  if (pid_ <= 0) {
+    return false;
+  }
+  kill(pid_, SIGTERM);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+  return WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
+}  // namespace veltr::e2e

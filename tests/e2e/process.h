@@ -1,0 +1,42 @@
+#pragma once
+
+// Runs the suite's programs as child processes, the way a user or a script would.
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace veltr::e2e {
+
+struct RunResult {
+  int exitCode = -1;
+  std::string out;
+  std::string err;
+  double seconds = 0;
+};
+
+// Runs a program to its end with stdin from /dev/null; both outputs are collected whole.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
+                     int timeoutSeconds = 180);
+
+// veltr-devsim in the background: started with its options, its slave path read from its first
+// line, stopped with SIGTERM (it saves its state on the way out).
+class SimulatorProcess {
+ public:
+  SimulatorProcess() = default;
+  ~SimulatorProcess();
+  SimulatorProcess(const SimulatorProcess&) = delete;
+  SimulatorProcess& operator=(const SimulatorProcess&) = delete;
+
+  bool Start(const std::string& program, const std::vector<std::string>& args);
+  // Waits for the process to end; true when it ended by itself with status 0.
+  bool Stop();
+  const std::string& SlavePath() const { return slave_; }
+
+ private:
+  pid_t pid_ = -1;
+  std::string slave_;
+};
+
+}  // namespace veltr::e2e
