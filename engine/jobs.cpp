@@ -119,6 +119,14 @@ void CVeltrJobs::OnEnterUpgradeMode() {
   StartFresh(ConnectOrBootBody);
 }
 
+void CVeltrJobs::OnColdBoot() {
+  if (engine_.IsBusy()) {
+    started_ = false;
+    return;
+  }
+  StartFresh(ConnectOrBootBody, 1);
+}
+
 void CVeltrJobs::OnEraseSettings() {
   started_ = false;
   if (engine_.IsBusy()) {
@@ -179,8 +187,8 @@ bool CVeltrJobs::FirmwareChecksPass() {
   return true;
 }
 
-void CVeltrJobs::StartFresh(void (*body)(UpgradeEngine&)) {
-  engine_.coldBoot = 0;
+void CVeltrJobs::StartFresh(void (*body)(UpgradeEngine&), int32_t coldBoot) {
+  engine_.coldBoot = coldBoot;
   engine_.chosenUsbDevice.clear();
   engine_.chosenEthernetDevice.clear();
   body_ = body;
@@ -194,9 +202,17 @@ void CVeltrJobs::Restart() {
 }
 
 void CVeltrJobs::FinishQuietly(int32_t kind, int32_t result) {
-  lastKind_ = kind;
-  lastResult_ = result;
+  outcomes_.push_back({kind, result});
   engine_.ClearBusy();
+}
+
+const JobOutcome* CVeltrJobs::OutcomeOf(int32_t kind) const {
+  for (const auto& outcome : outcomes_) {
+    if (outcome.kind == kind) {
+      return &outcome;
+    }
+  }
+  return nullptr;
 }
 
 void CVeltrJobs::OnJobFinished() {

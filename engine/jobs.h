@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace veltr {
 
@@ -45,6 +46,12 @@ std::string FailureText(int32_t jobKind, int32_t result);
 
 inline constexpr const char* kConnectionFailedText = "Cannot establish connection!";
 
+// How one job ended, in the order jobs ended.
+struct JobOutcome {
+  int32_t kind = 0;
+  int32_t result = 0;
+};
+
 // The command handlers and the job end of the front end's thread. Each handler does nothing
 // while a job runs. The end handler must run when the job-finished notice arrives.
 class CVeltrJobs {
@@ -52,20 +59,23 @@ class CVeltrJobs {
   CVeltrJobs(UpgradeEngine& engine, IVeltrJobUi& ui) : engine_(engine), ui_(ui) {}
 
   void OnEnterUpgradeMode();
+  // The cold boot pass at once, on the port of the settings: for a device known not to start.
+  void OnColdBoot();
   void OnEraseSettings();
   void OnUploadFirmware();
   void OnUploadUserText();
   void OnJobFinished();
 
-  // The kind and result of the last job that ended and was not restarted; a front end without
-  // dialogs reads its outcome here.
-  int32_t LastKind() const { return lastKind_; }
-  int32_t LastResult() const { return lastResult_; }
+  // Every job that ended and was not restarted; a front end without dialogs reads its outcome
+  // here.
+  const std::vector<JobOutcome>& Outcomes() const { return outcomes_; }
+  // The first outcome of a kind, if a job of that kind has ended.
+  const JobOutcome* OutcomeOf(int32_t kind) const;
   // False when the last handler started nothing (busy, a refused check, a declined question).
   bool Started() const { return started_; }
 
  private:
-  void StartFresh(void (*body)(UpgradeEngine&));
+  void StartFresh(void (*body)(UpgradeEngine&), int32_t coldBoot = 0);
   void Restart();
   void FinishQuietly(int32_t kind, int32_t result);
   void FollowUpAfterFailedSearch();
@@ -74,8 +84,7 @@ class CVeltrJobs {
   UpgradeEngine& engine_;
   IVeltrJobUi& ui_;
   void (*body_)(UpgradeEngine&) = nullptr;
-  int32_t lastKind_ = 0;
-  int32_t lastResult_ = 0;
+  std::vector<JobOutcome> outcomes_;
   bool started_ = false;
 };
 
