@@ -47,6 +47,24 @@ bool CVeltrCommand::SetRequest(const uint8_t* bytes, uint32_t count) {
   return true;
 }
 
+ResultCode CVeltrCommand::ExchangeAttempts(
+    IVeltrPort& port, ResultCode wrongAnswer,
+    const std::function<bool(const CVeltrBuffer&)>& answerOk) {
+  ResultCode result = wrongAnswer;
+  for (int attempt = 0; attempt < kAttempts; ++attempt) {
+    if (!port.Write(*this)) {
+      result = CommunicationFailed;
+    } else if (!port.Read(answer_)) {
+      result = NoResponse;
+    } else if (!answerOk(answer_)) {
+      result = wrongAnswer;
+    } else {
+      return Ok;
+    }
+  }
+  return result;
+}
+
 ResultCode CVeltrCommand::EchoAttempt(IVeltrPort& port, uint8_t commandByte, const uint8_t* data,
                                       uint32_t count) {
   CVeltrBuffer scratch;

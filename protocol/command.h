@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "protocol/buffer.h"
 #include "protocol/result_code.h"
@@ -25,6 +26,10 @@ class CVeltrCommand : public CVeltrBuffer {
  protected:
   // Sets the request bytes from a list, resizing the request to its length.
   bool SetRequest(const uint8_t* bytes, uint32_t count);
+  // The attempts of a plain exchange: the whole request out, the whole answer back, then
+  // answerOk judges it; a wrong answer counts as wrongAnswer. Stops at the first good attempt.
+  ResultCode ExchangeAttempts(IVeltrPort& port, ResultCode wrongAnswer,
+                              const std::function<bool(const CVeltrBuffer&)>& answerOk);
   // One byte-echo attempt: the command byte alone, then every data byte answered by its echo.
   ResultCode EchoAttempt(IVeltrPort& port, uint8_t commandByte, const uint8_t* data,
                          uint32_t count);

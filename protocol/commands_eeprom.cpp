@@ -60,20 +60,8 @@ ResultCode CVeltrCommandEEPROMRead::Execute(IVeltrPort& port, EepromInfoRecord* 
   if (!port.SetTimeout(kEepromTimeoutMs)) {
     return InternalError;
   }
-  ResultCode result = NoResponse;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (!port.Write(*this)) {
-      result = CommunicationFailed;
-      continue;
-    }
-    // The area carries no sum of its own; it is taken as it comes.
-    if (!port.Read(Answer())) {
-      result = NoResponse;
-      continue;
-    }
-    result = Ok;
-    break;
-  }
+  // The area carries no sum of its own; it is taken as it comes.
+  const ResultCode result = ExchangeAttempts(port, Ok, [](const CVeltrBuffer&) { return true; });
   if (result == Ok) {
     DecodeEepromInfo(Answer().At(0), *out);
   }

@@ -61,24 +61,9 @@ ResultCode CVeltrCommandJumpToUpgradeCode::Execute(IVeltrPort& port) {
     return InternalError;
   }
   // No time-out of its own: it follows the upgrade-code pages and runs with theirs.
-  ResultCode result = CommunicationFailed;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (!port.Write(*this)) {
-      result = CommunicationFailed;
-      continue;
-    }
-    if (!port.Read(Answer())) {
-      result = NoResponse;
-      continue;
-    }
-    if (!detail::Holds(Answer(), {0x04, 0x57, 0xFF, 0xFF, 0x59})) {
-      result = CommunicationFailed;
-      continue;
-    }
-    result = Ok;
-    break;
-  }
-  return result;
+  return ExchangeAttempts(port, CommunicationFailed, [](const CVeltrBuffer& answer) {
+    return detail::Holds(answer, {0x04, 0x57, 0xFF, 0xFF, 0x59});
+  });
 }
 
 CVeltrCommandUpgradeCodePageWrite::CVeltrCommandUpgradeCodePageWrite() {
@@ -120,23 +105,10 @@ ResultCode CVeltrCommandUpgradeCodePageWrite::Execute(IVeltrPort& port, const Pa
     *At(kCodePartByte) = part;
     std::memcpy(At(kCodeDataOffset), record->data + part * kCodePartSize, kCodePartSize);
     *At(kCodeSumByte) = Sum8(At(0), kCodeSumByte);
-    ResultCode result = CommunicationFailed;
-    for (int attempt = 0; attempt < kAttempts; ++attempt) {
-      if (!port.Write(*this)) {
-        result = CommunicationFailed;
-        continue;
-      }
-      if (!port.Read(Answer())) {
-        result = NoResponse;
-        continue;
-      }
-      if (!detail::Holds(Answer(), {0x04, 0x56, 0xFF, 0xFF, 0x58})) {
-        result = CommunicationFailed;
-        continue;
-      }
-      result = Ok;
-      break;
-    }
+    const ResultCode result =
+        ExchangeAttempts(port, CommunicationFailed, [](const CVeltrBuffer& answer) {
+          return detail::Holds(answer, {0x04, 0x56, 0xFF, 0xFF, 0x58});
+        });
     if (result != Ok) {
       return result;
     }
@@ -177,25 +149,12 @@ ResultCode CVeltrCommandPageWrite::Execute(IVeltrPort& port, const PageRecord* r
   if (!port.SetTimeout(kPageTimeoutMs)) {
     return InternalError;
   }
-  ResultCode result = Crc;
-  for (int attempt = 0; attempt < kAttempts; ++attempt) {
-    if (!port.Write(*this)) {
-      result = CommunicationFailed;
-      continue;
-    }
-    if (!port.Read(Answer())) {
-      result = NoResponse;
-      continue;
-    }
-    // The device repeats the sum it computed itself.
-    if (!detail::Holds(Answer(), {kFrameAccepted, *At(kFrameSumHigh), *At(kFrameSumLow), 0xFF})) {
-      result = Crc;
-      continue;
-    }
-    result = Ok;
-    break;
-  }
-  return result;
+  // The device repeats the sum it computed itself.
+  const uint8_t high = *At(kFrameSumHigh);
+  const uint8_t low = *At(kFrameSumLow);
+  return ExchangeAttempts(port, Crc, [high, low](const CVeltrBuffer& answer) {
+    return detail::Holds(answer, {kFrameAccepted, high, low, 0xFF});
+  });
 }
 
 CVeltrCommandPROMPageWrite::CVeltrCommandPROMPageWrite() {

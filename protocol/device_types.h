@@ -56,7 +56,9 @@ struct HardwareVersion {
   uint16_t Word() const { return static_cast<uint16_t>(high * 256 + low); }
 };
 
-inline bool IsKnownDeviceType(DeviceType type) { return type >= 0 && type < kDeviceTypeCount; }
+inline bool IsKnownDeviceType(DeviceType type) {
+  return type >= 0 && type < kDeviceTypeCount;
+}
 
 const char* GetShortName(DeviceType type);  // "KL1A", ... ; "Unknown" outside 0 to 32
 const char* GetLongName(DeviceType type);   // "KL1A (Stage Box device)", ... ; "Unknown device"

@@ -2,6 +2,8 @@
 
 namespace veltr {
 
-int32_t CVeltrPortEthernet::Open(const PortSettings&) { return kNoDeviceFound; }
+int32_t CVeltrPortEthernet::Open(const PortSettings&) {
+  return kNoDeviceFound;
+}
 
 }  // namespace veltr
