@@ -333,6 +333,23 @@ TEST_F(E2eTest, DeviceSilentMidUploadFailsThenASecondRunCompletes) {
   EXPECT_EQ(device.ProcessorBytes(processor.size()), processor);
 }
 
+// Lost and damaged answers are retried, and junk between transactions is purged before the next
+// request: the upgrade still ends with the right flash.
+TEST_F(E2eTest, UpgradeRecoversFromDroppedAndCorruptAnswersAndStrayBytes) {
+  const Bytes logic = ImageBytes(31146, 7);
+  const Bytes processor = ImageBytes(5000, 8);
+  WritePackageFile("pk1a1211.sop", logic);
+  WritePackageFile("uk1a1211.bin", processor);
+  const std::string tty =
+      StartDevice({"--type", "KL1A", "--hw", "101", "--drop-page", "5", "--corrupt-page", "9",
+                   "--corrupt-page", "130", "--stray-bytes", "--slow", "5"});
+  const auto r = Veltr({"upgrade", "--yes"}, OnCom1(tty));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const auto device = Device();
+  EXPECT_EQ(device.LogicBytes(logic.size()), logic);
+  EXPECT_EQ(device.ProcessorBytes(processor.size()), processor);
+}
+
 TEST_F(E2eTest, UserTextAndSettingsEraseReachTheEeprom) {
   const std::string tty = StartDevice(
       {"--type", "KL1B", "--hw", "201", "--logic-version", "207", "--processor-version", "208"});
