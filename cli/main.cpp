@@ -123,7 +123,7 @@ void RunUntilIdle(UpgradeEngine& engine, CVeltrJobs& jobs, CVeltrNoticeQueue& qu
   output.Flush();
 }
 
-int ListPorts(const Options& options, const CVeltrPortMap& map) {
+int ListPorts(const CVeltrPortMap& map) {
   std::printf("Port map:\n");
   for (int i = 0; i < CVeltrPortMap::kSerialPorts; ++i) {
     std::printf("  %s -> %s\n", CVeltrPortMap::ComName(i).c_str(), map.PathAt(i).c_str());
@@ -138,7 +138,6 @@ int ListPorts(const Options& options, const CVeltrPortMap& map) {
       std::printf("      %s\n", device.byIdPath.c_str());
     }
   }
-  (void)options;
   return 0;
 }
 
@@ -234,7 +233,7 @@ int Run(const Options& options, Command command) {
     return UsageError(error);
   }
   if (command == Command::Ports) {
-    return ListPorts(options, engine.PortMap());
+    return ListPorts(engine.PortMap());
   }
   if (command == Command::UserText && !CheckUserTexts(options, error)) {
     return UsageError(error);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "engine/device_info.h"
+#include "engine/page_lines.h"
 #include "engine/upgrade_engine.h"
 #include "engine/uploads.h"
 #include "protocol/commands.h"
@@ -16,16 +17,8 @@ constexpr uint32_t kColdBootTries = 10;
 constexpr uint32_t kColdBootReadTimeoutMs = 1000;
 constexpr uint8_t kCarriageReturn = 0x0D;
 
-void SetLine(UpgradeEngine& engine, uint32_t line, const std::string& text) {
-  if (engine.Display() != nullptr) {
-    engine.Display()->SetLine(kConnectionPage, line, text);
-  }
-}
-
-void AppendLine(UpgradeEngine& engine, uint32_t line, const std::string& text) {
-  if (engine.Display() != nullptr) {
-    engine.Display()->AppendLine(kConnectionPage, line, text);
-  }
+CVeltrPageLines ConnectionLines(UpgradeEngine& engine) {
+  return CVeltrPageLines(engine.Display(), kConnectionPage);
 }
 
 std::string SearchingLine(const std::string& portName) {
@@ -77,10 +70,8 @@ bool Search(UpgradeEngine& engine) {
   }
   engine.jobKind = Connecting;
   engine.connectionDetails.clear();
-  if (engine.Display() != nullptr) {
-    engine.Display()->ClearPage(kConnectionPage);
-  }
-  SetLine(engine, 0, "Establishing connection");
+  ConnectionLines(engine).Clear();
+  ConnectionLines(engine).Set(0, "Establishing connection");
 
   const AppSettings& settings = engine.Settings();
   ConnectRequest request;
@@ -91,9 +82,9 @@ bool Search(UpgradeEngine& engine) {
 
   if (settings.port == kPortUsb || settings.port == kPortEthernet) {
     request.portName = settings.port == kPortUsb ? "USB" : "Ethernet";
-    SetLine(engine, 1, SearchingLine(request.portName));
+    ConnectionLines(engine).Set(1, SearchingLine(request.portName));
     const int32_t result = Attempt(engine, request);
-    AppendLine(engine, 1, std::string(" ") + ConnectResultText(result));
+    ConnectionLines(engine).Append(1, std::string(" ") + ConnectResultText(result));
     if (result == kSelectionRequired) {
       engine.jobResult = kSelectionRequired;
       return false;
@@ -102,14 +93,14 @@ bool Search(UpgradeEngine& engine) {
     for (int i = 0; i < CVeltrPortMap::kSerialPorts; ++i) {
       request.portName = CVeltrPortMap::ComName(i);
       const auto line = static_cast<uint32_t>(i + 1);
-      SetLine(engine, line, SearchingLine(request.portName));
+      ConnectionLines(engine).Set(line, SearchingLine(request.portName));
       const bool tryAll = settings.autoselect != 0 && request.coldBoot == 0;
       if (engine.IsConnected() || (settings.port != i && !tryAll)) {
-        AppendLine(engine, line, " Skipped");
+        ConnectionLines(engine).Append(line, " Skipped");
         continue;
       }
       const int32_t result = Attempt(engine, request);
-      AppendLine(engine, line, std::string(" ") + ConnectResultText(result));
+      ConnectionLines(engine).Append(line, std::string(" ") + ConnectResultText(result));
     }
   }
 
@@ -142,7 +133,7 @@ int32_t Attempt(UpgradeEngine& engine, const ConnectRequest& request) {
   }
 
   if (port.GetMode() != kModeUpgradeCode) {
-    AppendLine(engine, 1, " Uploading upgrade code ...");
+    ConnectionLines(engine).Append(1, " Uploading upgrade code ...");
     const int32_t uploaded = UploadUpgradeCode(engine, port.GetDeviceType());
     if (uploaded != Ok) {
       return CloseWith(port, uploaded);
@@ -187,15 +178,15 @@ bool ColdBootWait(UpgradeEngine& engine, const std::string& portName) {
   for (uint32_t n = kColdBootTries; n >= 1; --n) {
     char text[96];
     std::snprintf(text, sizeof text, "   Searching %s ... Cold boot: %u", portName.c_str(), n);
-    SetLine(engine, line, text);
+    ConnectionLines(engine).Set(line, text);
     if (port.Read(byte) && *byte.At(0) == kCarriageReturn) {
       CVeltrCommandProgramModeEnter entry;
       port.Write(entry);
-      SetLine(engine, line, SearchingLine(portName));
+      ConnectionLines(engine).Set(line, SearchingLine(portName));
       return true;
     }
   }
-  SetLine(engine, line, SearchingLine(portName));
+  ConnectionLines(engine).Set(line, SearchingLine(portName));
   return false;
 }
 

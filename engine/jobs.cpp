@@ -2,6 +2,7 @@
 
 #include "engine/connection.h"
 #include "engine/device_info.h"
+#include "engine/page_lines.h"
 #include "engine/text_codec.h"
 #include "engine/upgrade_engine.h"
 #include "engine/uploads.h"
@@ -36,9 +37,7 @@ void FirmwareBody(UpgradeEngine& engine) {
   if (!Search(engine)) {
     return;
   }
-  if (engine.Display() != nullptr) {
-    engine.Display()->ClearPage(1);
-  }
+  CVeltrPageLines(engine.Display(), 1).Clear();
   ShowPage(engine, 1);
   const AppSettings& settings = engine.Settings();
   engine.uploadLogic = settings.uploadLogic;

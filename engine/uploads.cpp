@@ -4,6 +4,7 @@
 #include <string>
 
 #include "engine/device_info.h"
+#include "engine/page_lines.h"
 #include "engine/upgrade_engine.h"
 #include "package/page_file.h"
 #include "package/text_file.h"
@@ -41,28 +42,15 @@ void FillPlaceholderPage(const IVeltrPort& port, uint8_t (&page)[kImagePageSize]
   }
 }
 
-class ProgressLines {
- public:
-  explicit ProgressLines(UpgradeEngine& engine) : display_(engine.Display()) {}
-  void Set(uint32_t line, const std::string& text) {
-    if (display_ != nullptr) {
-      display_->SetLine(kProgressPage, line, text);
-    }
-  }
-  void Append(uint32_t line, const std::string& text) {
-    if (display_ != nullptr) {
-      display_->AppendLine(kProgressPage, line, text);
-    }
-  }
-  void Block(uint32_t line, uint32_t block, uint32_t blocks) {
-    char text[64];
-    std::snprintf(text, sizeof text, "   Uploading %u block of %u ...", block, blocks);
-    Set(line, text);
-  }
+CVeltrPageLines ProgressLines(UpgradeEngine& engine) {
+  return CVeltrPageLines(engine.Display(), kProgressPage);
+}
 
- private:
-  IVeltrDisplay* display_;
-};
+void ShowBlock(CVeltrPageLines& lines, uint32_t line, uint32_t block, uint32_t blocks) {
+  char text[64];
+  std::snprintf(text, sizeof text, "   Uploading %u block of %u ...", block, blocks);
+  lines.Set(line, text);
+}
 
 // The package version of the connected type: low 16 bits, 0 for an unknown type.
 uint32_t PackageVersion(const UpgradeEngine& engine) {
@@ -100,7 +88,7 @@ ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
 }
 
 ResultCode UploadLogicDsp(UpgradeEngine& engine) {
-  ProgressLines lines(engine);
+  CVeltrPageLines lines = ProgressLines(engine);
   const DeviceInfo& info = engine.info;
   lines.Set(0, "Loading Logic and DSP Files");
   lines.Set(1, FileVersionLine(engine));
@@ -124,7 +112,7 @@ ResultCode UploadLogicDsp(UpgradeEngine& engine) {
   CVeltrCommandPROMPageWrite write;
   const uint32_t pages = image.GetSize();
   for (uint32_t i = 0; i < pages; ++i) {
-    lines.Block(4, i + 1, pages);
+    ShowBlock(lines, 4, i + 1, pages);
     const PageRecord record{image.At(i), kImagePageSize, i, info.type};
     const ResultCode result = write.Execute(engine.CurrentPort(), &record);
     if (result != Ok) {
@@ -140,7 +128,7 @@ ResultCode UploadLogicDsp(UpgradeEngine& engine) {
 }
 
 ResultCode UploadProcessor(UpgradeEngine& engine) {
-  ProgressLines lines(engine);
+  CVeltrPageLines lines = ProgressLines(engine);
   const DeviceInfo& info = engine.info;
   const bool bios = engine.uploadBios != 0;
   const uint32_t b = (engine.uploadLogic != 0 && !bios) ? 7 : 0;
@@ -174,11 +162,11 @@ ResultCode UploadProcessor(UpgradeEngine& engine) {
 
   uint8_t placeholder[kImagePageSize];
   FillPlaceholderPage(port, placeholder);
-  lines.Block(b + 4, 1, blocks);
+  ShowBlock(lines, b + 4, 1, blocks);
   const PageRecord first{placeholder, kImagePageSize, 0, info.type};
   ResultCode result = write.Execute(port, &first);
   for (uint32_t i = pages; result == Ok && i-- > 0;) {
-    lines.Block(b + 4, pages - i + 1, blocks);
+    ShowBlock(lines, b + 4, pages - i + 1, blocks);
     const PageRecord record{image.At(i), kImagePageSize, i, info.type};
     result = write.Execute(port, &record);
   }

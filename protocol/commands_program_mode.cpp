@@ -30,6 +30,24 @@ bool IsSendable(const CVeltrCommand* followUp) {
   return followUp == nullptr || followUp->GetSize() != 0;
 }
 
+// The end of an exit or warm boot attempt: the device's carriage return (when the line carries
+// one), then the follow-up request right behind it while the device still listens.
+ResultCode ReadyThenFollowUp(IVeltrPort& port, CVeltrBuffer& answer, bool readReady,
+                             const CVeltrCommand* followUp) {
+  if (readReady) {
+    if (!port.Read(answer)) {
+      return NoResponse;
+    }
+    if (*answer.At(0) != kReady) {
+      return CommunicationFailed;
+    }
+  }
+  if (followUp != nullptr && !port.Write(*followUp)) {
+    return CommunicationFailed;
+  }
+  return Ok;
+}
+
 }  // namespace
 
 CVeltrCommandProgramModeEnter::CVeltrCommandProgramModeEnter() {
@@ -117,23 +135,10 @@ ResultCode CVeltrCommandProgramModeExit::Execute(IVeltrPort& port, const CVeltrC
       result = CommunicationFailed;
       continue;
     }
-    if (readsReady) {
-      if (!port.Read(Answer())) {
-        result = NoResponse;
-        continue;
-      }
-      if (*Answer().At(0) != kReady) {
-        result = CommunicationFailed;
-        continue;
-      }
+    result = ReadyThenFollowUp(port, Answer(), readsReady, followUp);
+    if (result == Ok) {
+      break;
     }
-    // The follow-up must reach the device while it is still listening after the exit.
-    if (followUp != nullptr && !port.Write(*followUp)) {
-      result = CommunicationFailed;
-      continue;
-    }
-    result = Ok;
-    break;
   }
   return result;
 }
@@ -174,20 +179,10 @@ ResultCode CVeltrCommandWarmBoot::Execute(IVeltrPort& port, const CVeltrCommand*
     if (!port.SetBaudRate(rate)) {
       return InternalError;
     }
-    if (!port.Read(Answer())) {
-      result = NoResponse;
-      continue;
+    result = ReadyThenFollowUp(port, Answer(), true, followUp);
+    if (result == Ok) {
+      break;
     }
-    if (*Answer().At(0) != kReady) {
-      result = CommunicationFailed;
-      continue;
-    }
-    if (followUp != nullptr && !port.Write(*followUp)) {
-      result = CommunicationFailed;
-      continue;
-    }
-    result = Ok;
-    break;
   }
   return result;
 }
