@@ -40,7 +40,7 @@
 #include "protocol/commands.h"
 #include "protocol/device_types.h"
 #include "protocol/result_code.h"
-#include "transport/port.h"
+#include "base/port.h"
 
 namespace {
 

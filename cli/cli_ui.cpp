@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "engine/app_settings.h"
-#include "transport/port.h"
+#include "base/port.h"
 #include "transport/port_map.h"
 
 namespace veltr::cli {

@@ -11,7 +11,7 @@
 #include "engine/display.h"
 #include "engine/worker.h"
 #include "package/package_description.h"
-#include "transport/port.h"
+#include "base/port.h"
 #include "transport/port_ethernet.h"
 #include "transport/port_map.h"
 #include "transport/port_rs232.h"

@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "protocol/buffer.h"
+#include "base/buffer.h"
 
 namespace veltr {
 

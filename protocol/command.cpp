@@ -4,7 +4,7 @@
 #include <thread>
 
 #include "protocol/command_steps.h"
-#include "transport/port.h"
+#include "base/port.h"
 
 namespace veltr {
 

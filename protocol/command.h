@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "protocol/buffer.h"
+#include "base/buffer.h"
 #include "protocol/result_code.h"
 
 namespace veltr {

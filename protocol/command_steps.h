@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <initializer_list>
 
-#include "protocol/buffer.h"
+#include "base/buffer.h"
 
 namespace veltr::detail {
 

@@ -4,7 +4,7 @@
 #include "protocol/command_steps.h"
 #include "protocol/commands.h"
 #include "protocol/sums.h"
-#include "transport/port.h"
+#include "base/port.h"
 
 namespace veltr {
 

@@ -2,7 +2,7 @@
 
 #include "protocol/command_steps.h"
 #include "protocol/commands.h"
-#include "transport/port.h"
+#include "base/port.h"
 
 namespace veltr {
 

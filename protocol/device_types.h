@@ -4,14 +4,11 @@
 #include <optional>
 #include <string>
 
+#include "base/device_type.h"
+
 namespace veltr {
 
-// Device type number 0 to 32; -1 for a device whose identifier matched no row. Every lookup treats
-// a value outside 0 to 32 as its default row.
-using DeviceType = int32_t;
-
-inline constexpr DeviceType kNoDeviceType = -1;
-inline constexpr int kDeviceTypeCount = 33;
+// Every lookup below treats a type outside 0 to 32 as its default row.
 
 enum DeviceTypeValue : DeviceType {
   KL1A = 0,

@@ -1,11 +1,11 @@
 #!/usr/bin/env bash
-# Builds everything and runs all tests: the normal build, then the address and undefined
-# behaviour sanitizer build.
+# Builds everything and runs all tests: the normal build, the address and undefined behaviour
+# sanitizer build, then the thread sanitizer build of the engine and end-to-end tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
-for preset in default asan; do
+for preset in default asan tsan; do
   echo "=== build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"

@@ -3,7 +3,7 @@
 #include <chrono>
 #include <string>
 
-#include "transport/port.h"
+#include "base/port.h"
 #include "transport/port_map.h"
 
 namespace veltr {

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "transport/port.h"
+#include "base/port.h"
 
 namespace veltr {
 

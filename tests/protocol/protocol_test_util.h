@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "protocol/buffer.h"
+#include "base/buffer.h"
 #include "support/scripted_port.h"
 
 namespace veltr::test {

@@ -11,7 +11,7 @@
 #include <utility>
 #include <vector>
 
-#include "transport/port.h"
+#include "base/port.h"
 
 namespace veltr::test {
 

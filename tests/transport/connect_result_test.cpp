@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "transport/port.h"
+#include "base/port.h"
 
 namespace veltr {
 namespace {

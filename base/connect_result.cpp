@@ -1,4 +1,4 @@
-#include "transport/port.h"
+#include "base/port.h"
 
 namespace veltr {
 

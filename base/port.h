@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <string>
 
-#include "protocol/buffer.h"
-#include "protocol/device_types.h"
+#include "base/buffer.h"
+#include "base/device_type.h"
 
 namespace veltr {
 

@@ -1,4 +1,4 @@
-#include "protocol/buffer.h"
+#include "base/buffer.h"
 
 #include <new>
 
