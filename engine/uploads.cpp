@@ -15,16 +15,6 @@ namespace {
 
 constexpr uint32_t kProgressPage = 1;
 constexpr uint32_t kImagePageSize = 256;
-constexpr uint32_t kUpgradeCodePageSize = 512;
-constexpr uint32_t kEraseBytesLarge = 896;
-constexpr uint32_t kEraseBytesSmall = 384;
-
-// Only these types take an upgrade code over USB or Ethernet; 0 makes the page file refuse.
-uint32_t UpgradeCodePageSize(DeviceType type) {
-  const bool has =
-      type == MT20E || type == RIFEngine || type == RIFRack || (type >= RIFSX7 && type <= PL1TP);
-  return has ? kUpgradeCodePageSize : 0;
-}
 
 // The first page the processor upload writes, replaced by the real page 0 at the very end. Over
 // USB and Ethernet the device expects the start of its boot vector in it.
@@ -68,11 +58,11 @@ std::string FileVersionLine(const UpgradeEngine& engine) {
 ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
   IVeltrPort& port = engine.CurrentPort();
   const int32_t portId = port.GetPortId();
-  if (reportedType == RIFEngine || reportedType == RIFRack) {
+  if (IsUpgradeCodeRefused(reportedType)) {
     return InvalidParameter;
   }
   const std::string name = UpgradeCodeFileName(reportedType, portId);
-  CVeltrPageFile image(UpgradeCodePageSize(reportedType));
+  CVeltrPageFile image(GetUpgradeCodePageSize(reportedType));
   if (name.empty() || !image.Load(engine.PackagePath(name))) {
     return FailedLoadFile;
   }
@@ -230,9 +220,7 @@ ResultCode UploadUserText(UpgradeEngine& engine) {
 
 ResultCode EraseDeviceSettings(UpgradeEngine& engine) {
   const DeviceInfo& info = engine.info;
-  const bool largeArea =
-      (info.type == KL1A || info.type == KL1B) && info.hardwareVersion.Word() == 201;
-  const uint32_t count = largeArea ? kEraseBytesLarge : kEraseBytesSmall;
+  const uint32_t count = GetSettingsAreaSize(info.type, info.Hardware());
   CVeltrCommandEEPROMErase erase;
   return erase.Execute(engine.CurrentPort(), &count);
 }
