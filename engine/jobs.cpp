@@ -39,17 +39,7 @@ void FirmwareBody(UpgradeEngine& engine) {
   engine.uploadBios = settings.uploadBios;
   engine.jobKind = FirmwareUpgrade;
 
-  int32_t result = Ok;
-  if (engine.uploadLogic != 0 && HasLogicImage(engine.info.type) && engine.uploadBios == 0) {
-    result = UploadLogicDsp(engine);
-  }
-  if (result == Ok && (engine.uploadProcessor != 0 || engine.uploadBios != 0)) {
-    result = UploadProcessor(engine);
-  }
-  if (result == Ok) {
-    result = RecordUpgrade(engine);
-  }
-  engine.jobResult = result;
+  engine.jobResult = UploadFirmware(engine);
   WriteDeviceInfoLines(engine.Display(), engine.info);
 }
 

@@ -25,6 +25,8 @@ constexpr int32_t kEthernetPortId = 33;
 
 constexpr const char* kMissingPart = "(null)";
 
+constexpr uint64_t kProcessorPageSize = 256;
+
 // A folder that happens to carry the description's name is no description.
 bool FileExists(const std::string& path) {
   struct stat info {};
@@ -147,6 +149,14 @@ bool IsLogicImageValid(DeviceType type, HardwareVersion hw, uint64_t length) {
 
 bool IsBiosImageValid(DeviceType type, uint64_t length, uint64_t byteSum) {
   return length == GetBiosImageLength(type) && byteSum == GetBiosImageSum(type);
+}
+
+uint64_t MaxProcessorImageLength(DeviceType type) {
+  return uint64_t{GetProcessorPageCount(type)} * kProcessorPageSize;
+}
+
+bool FitsProcessorFlash(DeviceType type, uint64_t length) {
+  return length != 0 && length <= MaxProcessorImageLength(type);
 }
 
 bool IsProcessorImageValid(DeviceType type, uint64_t length, const PackageVersionTable& table) {
