@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -338,6 +339,10 @@ struct DamagedPackageCase {
   int exitCode;
   std::vector<std::string> lines;  // the upload page as printed, the last one the failed step's
 };
+
+void PrintTo(const DamagedPackageCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DamagedPackageTest : public E2eTest,
                            public ::testing::WithParamInterface<DamagedPackageCase> {

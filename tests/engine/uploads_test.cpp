@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -226,6 +227,10 @@ struct PackageCheckCase {
   ResultCode expected;
   std::vector<std::string> lines;  // page 1, lines 0 to 12
 };
+
+void PrintTo(const PackageCheckCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class PackageCheckTest : public UploadsTest,
                          public ::testing::WithParamInterface<PackageCheckCase> {};

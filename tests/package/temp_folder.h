@@ -13,6 +13,7 @@
 #include <fstream>
 #include <future>
 #include <optional>
+#include <ostream>
 #include <string>
 
 namespace veltr {
@@ -102,6 +103,11 @@ inline const char* SpecialFileName(SpecialFile kind) {
       return "Folder";
   }
   return "Unknown";
+}
+
+// Test names and their listings show the kind by name.
+inline void PrintTo(SpecialFile kind, std::ostream* os) {
+  *os << SpecialFileName(kind);
 }
 
 }  // namespace veltr
