@@ -54,6 +54,35 @@ std::string FileVersionLine(const UpgradeEngine& engine) {
          FormatVersion(PackageVersion(engine)) + "." + digit.value_or("(null)");
 }
 
+}  // namespace
+
+ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
+  IVeltrPort& port = engine.CurrentPort();
+  const int32_t portId = port.GetPortId();
+  if (IsUpgradeCodeRefused(reportedType)) {
+    return InvalidParameter;
+  }
+  const std::string name = UpgradeCodeFileName(reportedType, portId);
+  const uint32_t pageSize = GetUpgradeCodePageSize(reportedType);
+  CVeltrPageFile image(pageSize);
+  // A code longer than the page index can reach is refused before its first page goes out.
+  if (name.empty() ||
+      !image.Load(engine.PackagePath(name), uint64_t{kMaxUpgradeCodePages} * pageSize)) {
+    return FailedLoadFile;
+  }
+  CVeltrCommandUpgradeCodePageWrite write;
+  for (uint32_t i = 0; i < image.GetSize(); ++i) {
+    const PageRecord record{image.At(i), image.GetPageSize(), i, reportedType};
+    if (write.Execute(port, &record) != Ok) {
+      return CommunicationFailed;
+    }
+  }
+  CVeltrCommandJumpToUpgradeCode jump;
+  return jump.Execute(port) == Ok ? Ok : CommunicationFailed;
+}
+
+namespace {
+
 // The first line of the processor step: right below the logic lines when both are uploaded.
 uint32_t ProcessorFirstLine(const UpgradeEngine& engine) {
   return (engine.uploadLogic != 0 && engine.uploadBios == 0) ? 7 : 0;
@@ -217,31 +246,6 @@ ResultCode WriteUpgradeRecord(UpgradeEngine& engine, const std::optional<std::st
 }
 
 }  // namespace
-
-ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
-  IVeltrPort& port = engine.CurrentPort();
-  const int32_t portId = port.GetPortId();
-  if (IsUpgradeCodeRefused(reportedType)) {
-    return InvalidParameter;
-  }
-  const std::string name = UpgradeCodeFileName(reportedType, portId);
-  const uint32_t pageSize = GetUpgradeCodePageSize(reportedType);
-  CVeltrPageFile image(pageSize);
-  // A code longer than the page index can reach is refused before its first page goes out.
-  if (name.empty() ||
-      !image.Load(engine.PackagePath(name), uint64_t{kMaxUpgradeCodePages} * pageSize)) {
-    return FailedLoadFile;
-  }
-  CVeltrCommandUpgradeCodePageWrite write;
-  for (uint32_t i = 0; i < image.GetSize(); ++i) {
-    const PageRecord record{image.At(i), image.GetPageSize(), i, reportedType};
-    if (write.Execute(port, &record) != Ok) {
-      return CommunicationFailed;
-    }
-  }
-  CVeltrCommandJumpToUpgradeCode jump;
-  return jump.Execute(port) == Ok ? Ok : CommunicationFailed;
-}
 
 ResultCode UploadLogicDsp(UpgradeEngine& engine) {
   CVeltrPageFile image(kImagePageSize);
