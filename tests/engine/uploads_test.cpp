@@ -215,6 +215,21 @@ TEST_F(UploadsTest, FirmwareUpgradeLinesKeepTheirOrder) {
   EXPECT_EQ(device_.eepromWrite.size(), 64u);
 }
 
+// The MT50P has no logic image: its upgrade skips that step whatever the flags, and the processor
+// lines keep their place below it.
+TEST_F(UploadsTest, Mt50pUpgradeHasNoLogicStep) {
+  Connect(MT50P, 101, device_);
+  WriteFile("um5p1211.bin", ImageBytes(600));
+  ASSERT_EQ(UploadFirmware(engine_), Ok);
+  ASSERT_EQ(device_.pages.size(), 4u);
+  for (const auto& page : device_.pages) {
+    EXPECT_EQ(page.code, 0x20);
+  }
+  EXPECT_EQ(Line(1, 0), "");
+  EXPECT_EQ(Line(1, 7), "Loading Processor and HI Files");
+  EXPECT_EQ(Line(1, 9), "   Loading file ... Done");
+}
+
 struct PackageCheckCase {
   const char* name;
   DeviceType type;
