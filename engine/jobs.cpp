@@ -10,16 +10,10 @@
 namespace veltr {
 namespace {
 
-constexpr uint16_t kMinimumPxrBios = 108;
-
 void ShowPage(UpgradeEngine& engine, uint32_t page) {
   if (engine.Display() != nullptr) {
     engine.Display()->ShowPage(page);
   }
-}
-
-bool IsPxr(DeviceType type) {
-  return type == PXR || type == PXRFX;
 }
 
 }  // namespace
@@ -45,17 +39,7 @@ void FirmwareBody(UpgradeEngine& engine) {
   engine.uploadBios = settings.uploadBios;
   engine.jobKind = FirmwareUpgrade;
 
-  int32_t result = Ok;
-  if (engine.uploadLogic != 0 && engine.info.type != MT50P && engine.uploadBios == 0) {
-    result = UploadLogicDsp(engine);
-  }
-  if (result == Ok && (engine.uploadProcessor != 0 || engine.uploadBios != 0)) {
-    result = UploadProcessor(engine);
-  }
-  if (result == Ok) {
-    result = RecordUpgrade(engine);
-  }
-  engine.jobResult = result;
+  engine.jobResult = UploadFirmware(engine);
   WriteDeviceInfoLines(engine.Display(), engine.info);
 }
 
@@ -176,10 +160,13 @@ bool CVeltrJobs::FirmwareChecksPass() {
         MessageIcon::None);
     return false;
   }
-  if (settings.uploadProcessor != 0 && settings.uploadBios == 0 && IsPxr(info.type) &&
-      info.uploaderVersion.Word() < kMinimumPxrBios) {
+  // On the PXR boards the uploader version is the BIOS version.
+  const uint16_t minimumBios = GetMinimumBiosVersion(info.type);
+  if (settings.uploadProcessor != 0 && settings.uploadBios == 0 &&
+      info.uploaderVersion.Word() < minimumBios) {
     ui_.ShowMessage("BIOS V" + FormatVersion(info.uploaderVersion.Word()) +
-                        " found. Please, upgrade to BIOS V1.08 before upgrading the firmware.",
+                        " found. Please, upgrade to BIOS V" + FormatVersion(minimumBios) +
+                        " before upgrading the firmware.",
                     MessageIcon::None);
     return false;
   }

@@ -1,6 +1,7 @@
 #include "engine/uploads.h"
 
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "engine/device_info.h"
@@ -15,16 +16,6 @@ namespace {
 
 constexpr uint32_t kProgressPage = 1;
 constexpr uint32_t kImagePageSize = 256;
-constexpr uint32_t kUpgradeCodePageSize = 512;
-constexpr uint32_t kEraseBytesLarge = 896;
-constexpr uint32_t kEraseBytesSmall = 384;
-
-// Only these types take an upgrade code over USB or Ethernet; 0 makes the page file refuse.
-uint32_t UpgradeCodePageSize(DeviceType type) {
-  const bool has =
-      type == MT20E || type == RIFEngine || type == RIFRack || (type >= RIFSX7 && type <= PL1TP);
-  return has ? kUpgradeCodePageSize : 0;
-}
 
 // The first page the processor upload writes, replaced by the real page 0 at the very end. Over
 // USB and Ethernet the device expects the start of its boot vector in it.
@@ -68,12 +59,15 @@ std::string FileVersionLine(const UpgradeEngine& engine) {
 ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
   IVeltrPort& port = engine.CurrentPort();
   const int32_t portId = port.GetPortId();
-  if (reportedType == RIFEngine || reportedType == RIFRack) {
+  if (IsUpgradeCodeRefused(reportedType)) {
     return InvalidParameter;
   }
   const std::string name = UpgradeCodeFileName(reportedType, portId);
-  CVeltrPageFile image(UpgradeCodePageSize(reportedType));
-  if (name.empty() || !image.Load(engine.PackagePath(name))) {
+  const uint32_t pageSize = GetUpgradeCodePageSize(reportedType);
+  CVeltrPageFile image(pageSize);
+  // A code longer than the page index can reach is refused before its first page goes out.
+  if (name.empty() ||
+      !image.Load(engine.PackagePath(name), uint64_t{kMaxUpgradeCodePages} * pageSize)) {
     return FailedLoadFile;
   }
   CVeltrCommandUpgradeCodePageWrite write;
@@ -87,33 +81,101 @@ ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
   return jump.Execute(port) == Ok ? Ok : CommunicationFailed;
 }
 
-ResultCode UploadLogicDsp(UpgradeEngine& engine) {
+namespace {
+
+// The first line of the processor step: right below the logic lines when both are uploaded.
+uint32_t ProcessorFirstLine(const UpgradeEngine& engine) {
+  return (engine.uploadLogic != 0 && engine.uploadBios == 0) ? 7 : 0;
+}
+
+// Reads an image whole. A file longer than the device takes is refused unread, as a damaged file;
+// one that is not there, not a plain file or not readable is a missing file.
+ResultCode LoadImage(CVeltrPageFile& image, const std::string& path, uint64_t maxLength) {
+  if (image.Load(path, maxLength)) {
+    return Ok;
+  }
+  return image.GetFileLength() > maxLength ? DamagedFile : FailedLoadFile;
+}
+
+// The three loading lines of an image's step, from first on, as they read once the image was
+// loaded and checked with the given result. An unknown device type ends them at "Loading file".
+void ShowLoading(UpgradeEngine& engine, uint32_t first, const char* heading, ResultCode loaded) {
   CVeltrPageLines lines = ProgressLines(engine);
+  lines.Set(first, heading);
+  lines.Set(first + 1, FileVersionLine(engine));
+  lines.Set(first + 2, "   Loading file ...");
+  if (loaded == Ok) {
+    lines.Append(first + 2, " Done");
+  } else if (loaded == FailedLoadFile) {
+    lines.Append(first + 2, " Failed: missing file");
+  } else if (loaded == DamagedFile) {
+    lines.Append(first + 2, " Failed: damaged file");
+  }
+}
+
+void ShowLogicLoading(UpgradeEngine& engine, ResultCode loaded) {
+  ShowLoading(engine, 0, "Loading Logic and DSP Files", loaded);
+}
+
+void ShowProcessorLoading(UpgradeEngine& engine, ResultCode loaded) {
+  ShowLoading(
+      engine, ProcessorFirstLine(engine),
+      engine.uploadBios != 0 ? "Loading Processor BIOS File" : "Loading Processor and HI Files",
+      loaded);
+}
+
+ResultCode LoadLogicImage(const UpgradeEngine& engine, CVeltrPageFile& image) {
   const DeviceInfo& info = engine.info;
-  lines.Set(0, "Loading Logic and DSP Files");
-  lines.Set(1, FileVersionLine(engine));
-  lines.Set(2, "   Loading file ...");
   if (!IsKnownDeviceType(info.type)) {
     return InvalidParameter;
   }
-  CVeltrPageFile image(kImagePageSize);
-  if (!image.Load(
-          engine.PackagePath(LogicFileName(info.type, info.Hardware(), engine.Package())))) {
-    lines.Append(2, " Failed: missing file");
-    return FailedLoadFile;
+  const std::string path =
+      engine.PackagePath(LogicFileName(info.type, info.Hardware(), engine.Package()));
+  const ResultCode loaded = LoadImage(image, path, GetLogicImageSize(info.type, info.Hardware()));
+  if (loaded != Ok) {
+    return loaded;
   }
-  if (!IsLogicImageValid(info.type, info.Hardware(), image.GetFileLength())) {
-    lines.Append(2, " Failed: damaged file");
-    return DamagedFile;
-  }
-  lines.Append(2, " Done");
+  return IsLogicImageValid(info.type, info.Hardware(), image.GetFileLength()) ? Ok : DamagedFile;
+}
 
+// The processor image, or the BIOS image with the BIOS flag.
+ResultCode LoadProcessorImage(const UpgradeEngine& engine, CVeltrPageFile& image) {
+  const DeviceInfo& info = engine.info;
+  if (!IsKnownDeviceType(info.type)) {
+    return InvalidParameter;
+  }
+  const bool bios = engine.uploadBios != 0;
+  const std::string name = bios ? BiosFileName(info.type, info.Hardware(), engine.Package())
+                                : ProcessorFileName(info.type, info.Hardware(), engine.Package());
+  const ResultCode loaded =
+      LoadImage(image, engine.PackagePath(name), MaxProcessorImageLength(info.type));
+  if (loaded != Ok) {
+    return loaded;
+  }
+  const uint64_t length = image.GetFileLength();
+  const bool valid = bios ? IsBiosImageValid(info.type, length, image.ByteSum())
+                          : IsProcessorImageValid(info.type, length, engine.Package());
+  return valid && FitsProcessorFlash(info.type, length) ? Ok : DamagedFile;
+}
+
+// "Build.txt" of the package; none when it is missing, unreadable or no plain file.
+std::optional<std::string> ReadBuildText(const UpgradeEngine& engine) {
+  CVeltrTextFile buildFile;
+  if (buildFile.Open(engine.PackagePath(kBuildTextName)) && buildFile.ReadHead()) {
+    return buildFile.Text();
+  }
+  return std::nullopt;
+}
+
+ResultCode SendLogicImage(UpgradeEngine& engine, const CVeltrPageFile& image) {
+  CVeltrPageLines lines = ProgressLines(engine);
+  const DeviceType type = engine.info.type;
   lines.Set(3, "Uploading Logic and DSP Files");
   CVeltrCommandPROMPageWrite write;
   const uint32_t pages = image.GetSize();
   for (uint32_t i = 0; i < pages; ++i) {
     ShowBlock(lines, 4, i + 1, pages);
-    const PageRecord record{image.At(i), kImagePageSize, i, info.type};
+    const PageRecord record{image.At(i), kImagePageSize, i, type};
     const ResultCode result = write.Execute(engine.CurrentPort(), &record);
     if (result != Ok) {
       lines.Append(4, std::string(" Failed: ") + ResultText(result));
@@ -127,34 +189,12 @@ ResultCode UploadLogicDsp(UpgradeEngine& engine) {
   return Ok;
 }
 
-ResultCode UploadProcessor(UpgradeEngine& engine) {
+ResultCode SendProcessorImage(UpgradeEngine& engine, const CVeltrPageFile& image) {
   CVeltrPageLines lines = ProgressLines(engine);
-  const DeviceInfo& info = engine.info;
-  const bool bios = engine.uploadBios != 0;
-  const uint32_t b = (engine.uploadLogic != 0 && !bios) ? 7 : 0;
-  lines.Set(b, bios ? "Loading Processor BIOS File" : "Loading Processor and HI Files");
-  lines.Set(b + 1, FileVersionLine(engine));
-  lines.Set(b + 2, "   Loading file ...");
-  if (!IsKnownDeviceType(info.type)) {
-    return InvalidParameter;
-  }
-  const std::string name = bios ? BiosFileName(info.type, info.Hardware(), engine.Package())
-                                : ProcessorFileName(info.type, info.Hardware(), engine.Package());
-  CVeltrPageFile image(kImagePageSize);
-  if (!image.Load(engine.PackagePath(name))) {
-    lines.Append(b + 2, " Failed: missing file");
-    return FailedLoadFile;
-  }
-  const bool valid =
-      bios ? IsBiosImageValid(info.type, image.GetFileLength(), image.ByteSum())
-           : IsProcessorImageValid(info.type, image.GetFileLength(), engine.Package());
-  if (!valid) {
-    lines.Append(b + 2, " Failed: damaged file");
-    return DamagedFile;
-  }
-  lines.Append(b + 2, " Done");
-
-  lines.Set(b + 3, bios ? "Uploading Processor BIOS File" : "Uploading Processor and HI Files");
+  const DeviceType type = engine.info.type;
+  const uint32_t b = ProcessorFirstLine(engine);
+  lines.Set(b + 3, engine.uploadBios != 0 ? "Uploading Processor BIOS File"
+                                          : "Uploading Processor and HI Files");
   CVeltrCommandUPPageWrite write;
   IVeltrPort& port = engine.CurrentPort();
   const uint32_t pages = image.GetSize();
@@ -163,11 +203,11 @@ ResultCode UploadProcessor(UpgradeEngine& engine) {
   uint8_t placeholder[kImagePageSize];
   FillPlaceholderPage(port, placeholder);
   ShowBlock(lines, b + 4, 1, blocks);
-  const PageRecord first{placeholder, kImagePageSize, 0, info.type};
+  const PageRecord first{placeholder, kImagePageSize, 0, type};
   ResultCode result = write.Execute(port, &first);
   for (uint32_t i = pages; result == Ok && i-- > 0;) {
     ShowBlock(lines, b + 4, pages - i + 1, blocks);
-    const PageRecord record{image.At(i), kImagePageSize, i, info.type};
+    const PageRecord record{image.At(i), kImagePageSize, i, type};
     result = write.Execute(port, &record);
   }
   if (result != Ok) {
@@ -181,17 +221,14 @@ ResultCode UploadProcessor(UpgradeEngine& engine) {
   return Ok;
 }
 
-ResultCode RecordUpgrade(UpgradeEngine& engine) {
-  CVeltrTextFile buildFile;
-  const bool haveBuildText =
-      buildFile.Open(engine.PackagePath(kBuildTextName)) && buildFile.ReadHead();
+ResultCode WriteUpgradeRecord(UpgradeEngine& engine, const std::optional<std::string>& buildText) {
   DeviceInfo& info = engine.info;
   if (!IsKnownDeviceType(info.type)) {
     return InvalidParameter;
   }
   const VersionWord version = VersionWord::Of(PackageVersion(engine));
   EepromInfoRecord record;
-  record.userText1 = haveBuildText ? buildFile.Text() : info.userText[0];
+  record.userText1 = buildText ? *buildText : info.userText[0];
   record.userText2 = info.userText[1];
   record.versions[0] = record.versions[2] = version.high;
   record.versions[1] = record.versions[3] = version.low;
@@ -206,6 +243,72 @@ ResultCode RecordUpgrade(UpgradeEngine& engine) {
   info.logicVersion = version;
   info.processorVersion = version;
   return Ok;
+}
+
+}  // namespace
+
+ResultCode UploadLogicDsp(UpgradeEngine& engine) {
+  CVeltrPageFile image(kImagePageSize);
+  const ResultCode loaded = LoadLogicImage(engine, image);
+  ShowLogicLoading(engine, loaded);
+  return loaded == Ok ? SendLogicImage(engine, image) : loaded;
+}
+
+ResultCode UploadProcessor(UpgradeEngine& engine) {
+  CVeltrPageFile image(kImagePageSize);
+  const ResultCode loaded = LoadProcessorImage(engine, image);
+  ShowProcessorLoading(engine, loaded);
+  return loaded == Ok ? SendProcessorImage(engine, image) : loaded;
+}
+
+ResultCode RecordUpgrade(UpgradeEngine& engine) {
+  return WriteUpgradeRecord(engine, ReadBuildText(engine));
+}
+
+ResultCode UploadFirmware(UpgradeEngine& engine) {
+  const bool logicStep =
+      engine.uploadLogic != 0 && HasLogicImage(engine.info.type) && engine.uploadBios == 0;
+  const bool processorStep = engine.uploadProcessor != 0 || engine.uploadBios != 0;
+
+  // Every image is read and checked before the first page goes out. When one fails, the loading
+  // lines of the steps before it read as in a good upgrade (their images were fine) and no
+  // uploading line follows them: nothing was sent.
+  CVeltrPageFile logic(kImagePageSize);
+  CVeltrPageFile processor(kImagePageSize);
+  if (logicStep) {
+    const ResultCode loaded = LoadLogicImage(engine, logic);
+    if (loaded != Ok) {
+      ShowLogicLoading(engine, loaded);
+      return loaded;
+    }
+  }
+  if (processorStep) {
+    const ResultCode loaded = LoadProcessorImage(engine, processor);
+    if (loaded != Ok) {
+      if (logicStep) {
+        ShowLogicLoading(engine, Ok);
+      }
+      ShowProcessorLoading(engine, loaded);
+      return loaded;
+    }
+  }
+  const std::optional<std::string> buildText = ReadBuildText(engine);
+
+  if (logicStep) {
+    ShowLogicLoading(engine, Ok);
+    const ResultCode sent = SendLogicImage(engine, logic);
+    if (sent != Ok) {
+      return sent;
+    }
+  }
+  if (processorStep) {
+    ShowProcessorLoading(engine, Ok);
+    const ResultCode sent = SendProcessorImage(engine, processor);
+    if (sent != Ok) {
+      return sent;
+    }
+  }
+  return WriteUpgradeRecord(engine, buildText);
 }
 
 ResultCode UploadUserText(UpgradeEngine& engine) {
@@ -230,9 +333,7 @@ ResultCode UploadUserText(UpgradeEngine& engine) {
 
 ResultCode EraseDeviceSettings(UpgradeEngine& engine) {
   const DeviceInfo& info = engine.info;
-  const bool largeArea =
-      (info.type == KL1A || info.type == KL1B) && info.hardwareVersion.Word() == 201;
-  const uint32_t count = largeArea ? kEraseBytesLarge : kEraseBytesSmall;
+  const uint32_t count = GetSettingsAreaSize(info.type, info.Hardware());
   CVeltrCommandEEPROMErase erase;
   return erase.Execute(engine.CurrentPort(), &count);
 }

@@ -19,6 +19,10 @@ ResultCode UploadLogicDsp(UpgradeEngine& engine);
 ResultCode UploadProcessor(UpgradeEngine& engine);
 // The build text and the package version into the EEPROM.
 ResultCode RecordUpgrade(UpgradeEngine& engine);
+// The uploads of a firmware upgrade, as its flags and the device type ask: logic, processor (or
+// BIOS), then the record. Every image is read and checked before the first page goes out, so a
+// missing or damaged file leaves the device with the firmware it had.
+ResultCode UploadFirmware(UpgradeEngine& engine);
 ResultCode UploadUserText(UpgradeEngine& engine);
 ResultCode EraseDeviceSettings(UpgradeEngine& engine);
 

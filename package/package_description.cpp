@@ -25,18 +25,7 @@ constexpr int32_t kEthernetPortId = 33;
 
 constexpr const char* kMissingPart = "(null)";
 
-// What a processor BIOS image must be. Only these types have a BIOS that can be written; for all
-// others only an empty image matches.
-struct BiosImageRule {
-  DeviceType type;
-  uint64_t length;
-  uint64_t byteSum;
-};
-constexpr BiosImageRule kBiosImages[] = {
-    {PXR, 0x3A00, 2149098},
-    {PXRFX, 0x3A00, 2149384},
-    {VR8RFX, 0x3A00, 2149384},
-};
+constexpr uint64_t kProcessorPageSize = 256;
 
 // A folder that happens to carry the description's name is no description.
 bool FileExists(const std::string& path) {
@@ -159,19 +148,19 @@ bool IsLogicImageValid(DeviceType type, HardwareVersion hw, uint64_t length) {
 }
 
 bool IsBiosImageValid(DeviceType type, uint64_t length, uint64_t byteSum) {
-  uint64_t expectedLength = 0;
-  uint64_t expectedSum = 0;
-  for (const BiosImageRule& rule : kBiosImages) {
-    if (rule.type == type) {
-      expectedLength = rule.length;
-      expectedSum = rule.byteSum;
-    }
-  }
-  return length == expectedLength && byteSum == expectedSum;
+  return length == GetBiosImageLength(type) && byteSum == GetBiosImageSum(type);
+}
+
+uint64_t MaxProcessorImageLength(DeviceType type) {
+  return uint64_t{GetProcessorPageCount(type)} * kProcessorPageSize;
+}
+
+bool FitsProcessorFlash(DeviceType type, uint64_t length) {
+  return length != 0 && length <= MaxProcessorImageLength(type);
 }
 
 bool IsProcessorImageValid(DeviceType type, uint64_t length, const PackageVersionTable& table) {
-  if (type != LNK40E) {
+  if (!HasPackageProcessorLength(type)) {
     return true;
   }
   return length == table.lnk40eProcessorLength;

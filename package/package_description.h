@@ -44,5 +44,10 @@ std::string UpgradeCodeFileName(DeviceType type, int32_t portId);
 bool IsLogicImageValid(DeviceType type, HardwareVersion hw, uint64_t length);
 bool IsBiosImageValid(DeviceType type, uint64_t length, uint64_t byteSum);
 bool IsProcessorImageValid(DeviceType type, uint64_t length, const PackageVersionTable& table);
+// The most a processor or BIOS image may hold: the pages of the type's processor flash.
+uint64_t MaxProcessorImageLength(DeviceType type);
+// A processor or BIOS image that can go into the device: it fills the first page, which the upload
+// writes last and the device starts from, and it fits the flash. False means "damaged file".
+bool FitsProcessorFlash(DeviceType type, uint64_t length);
 
 }  // namespace veltr

@@ -1,51 +1,33 @@
 #include "package/page_file.h"
 
-#include <sys/stat.h>
+#include <algorithm>
 
-#include <cstdio>
-#include <limits>
-#include <memory>
+#include "package/regular_file.h"
 
 namespace veltr {
-namespace {
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-using FileHandle = std::unique_ptr<std::FILE, FileCloser>;
-
-}  // namespace
-
-bool CVeltrPageFile::Load(const std::string& path) {
+bool CVeltrPageFile::Load(const std::string& path, uint64_t maxLength) {
   const uint32_t pageSize = GetPageSize();
+  fileLength_ = 0;
   if (pageSize == 0) {
     return false;
   }
-  FileHandle file(std::fopen(path.c_str(), "rb"));
-  if (!file) {
+  CVeltrRegularFile file;
+  if (!file.Open(path)) {
     return false;
   }
-  struct stat info {};
-  // A folder opens for reading here but is no image.
-  if (fstat(fileno(file.get()), &info) != 0 || !S_ISREG(info.st_mode)) {
-    return false;
-  }
-  fileLength_ = static_cast<uint64_t>(info.st_size);
-
-  // An image of 4 GiB or more can never load whole (the block is counted in 32 bits), so it is
-  // refused before anything is allocated or read; Resize refuses a rounded-up page count whose
-  // bytes no longer fit.
-  if (fileLength_ > std::numeric_limits<uint32_t>::max()) {
+  fileLength_ = file.Length();
+  // Refused before anything is allocated or read: an image longer than the device takes (or
+  // than the 32-bit block can hold) can only be a wrong file.
+  if (fileLength_ > std::min(maxLength, kMaxLength)) {
     return false;
   }
   const uint64_t pageCount = (fileLength_ + pageSize - 1) / pageSize;
   if (!Resize(static_cast<uint32_t>(pageCount))) {
     return false;
   }
-  const size_t length = static_cast<size_t>(fileLength_);
-  const size_t read = length == 0 ? 0 : std::fread(Data(), 1, length, file.get());
-  file.reset();
-  return read == length;
+  // A file that shrank since it was opened ends early: a short read, and the load fails.
+  return file.Read(Data(), static_cast<size_t>(fileLength_));
 }
 
 uint64_t CVeltrPageFile::ByteSum() const {

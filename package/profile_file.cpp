@@ -1,10 +1,9 @@
 #include "package/profile_file.h"
 
 #include <cctype>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 
+#include "package/regular_file.h"
 #include "protocol/sums.h"
 
 namespace veltr {
@@ -65,12 +64,12 @@ int HexDigit(char c) {
 }  // namespace
 
 bool CVeltrProfileFile::Load(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) {
+  CVeltrRegularFile file;
+  if (!file.Open(path) || file.Length() > kMaxLength) {
     return false;
   }
-  std::string content((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-  if (in.bad()) {
+  std::string content(static_cast<size_t>(file.Length()), '\0');
+  if (!file.Read(reinterpret_cast<uint8_t*>(content.data()), content.size())) {
     return false;
   }
   // An editor may have put a UTF-8 byte order mark in front of the first line.

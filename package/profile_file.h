@@ -11,7 +11,11 @@ namespace veltr {
 // are found without regard to case, the first occurrence wins, integers are read as decimal.
 class CVeltrProfileFile {
  public:
-  bool Load(const std::string& path);  // false when the file cannot be read
+  // A description runs to a few kilobytes; anything near this is no profile file.
+  static constexpr uint64_t kMaxLength = 1 << 20;
+
+  // False when the file cannot be read, is no plain file or is longer than kMaxLength.
+  bool Load(const std::string& path);
 
   // The integer of a key: leading decimal digits (an optional sign), the default when the key is
   // missing.

@@ -1,7 +1,8 @@
 #pragma once
 
-#include <cstdio>
 #include <string>
+
+#include "package/regular_file.h"
 
 namespace veltr {
 
@@ -10,19 +11,15 @@ class CVeltrTextFile {
  public:
   static constexpr size_t kHeadLength = 30;
 
-  CVeltrTextFile() = default;
-  ~CVeltrTextFile();
-  CVeltrTextFile(const CVeltrTextFile&) = delete;
-  CVeltrTextFile& operator=(const CVeltrTextFile&) = delete;
-
-  bool Open(const std::string& path);  // binary reading
+  // Binary reading, of a regular file only: a FIFO or a device under the name counts as no file.
+  bool Open(const std::string& path);
   // Reads the first min(length, 30) bytes as they are into Text() and closes the file; true when
   // all bytes asked for were read.
   bool ReadHead();
   const std::string& Text() const { return text_; }
 
  private:
-  std::FILE* file_ = nullptr;
+  CVeltrRegularFile file_;
   std::string text_;
 };
 

@@ -12,6 +12,9 @@ namespace veltr {
 
 class IVeltrPort;
 
+// The upgrade-code page index travels in one byte; a later page would overwrite an earlier one.
+inline constexpr uint32_t kMaxUpgradeCodePages = 256;
+
 // Argument of the page writes.
 struct PageRecord {
   const uint8_t* data = nullptr;

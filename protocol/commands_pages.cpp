@@ -21,8 +21,7 @@ constexpr uint32_t kCodeIndexByte = 5;
 constexpr uint32_t kCodePartByte = 6;
 constexpr uint32_t kCodeDataOffset = 8;
 constexpr uint32_t kCodeSumByte = 136;
-// The page index travels in one byte; a larger index would overwrite an earlier page.
-constexpr uint32_t kMaxCodePageIndex = 255;
+constexpr uint32_t kMaxCodePageIndex = kMaxUpgradeCodePages - 1;
 
 // Page frame: code, two address bytes, 256 data bytes, sum16 high and low.
 constexpr uint32_t kFrameSize = 261;
@@ -38,14 +37,9 @@ constexpr uint8_t kProcessorPageCode = 0x20;
 // page would land on an earlier one.
 constexpr uint32_t kMaxPromPageIndex = 0xFFFF / 2;
 
+// A page beyond the flash would wrap onto an earlier one.
 uint32_t MaxProcessorPageIndex(DeviceType type) {
-  if (type == RIFSX7) {
-    return 992;
-  }
-  if (type >= PXR && type <= PL1TP) {
-    return 1008;
-  }
-  return 55;
+  return GetProcessorPageCount(type) - 1;
 }
 
 }  // namespace

@@ -65,6 +65,24 @@ int32_t DefaultPackageVersion(DeviceType type);           // 211, ... ; 0 outsid
 std::optional<std::string> GetRevisionDigit(DeviceType type, HardwareVersion hw);
 uint32_t GetLogicImageSize(DeviceType type, HardwareVersion hw);  // 0: no logic image
 bool IsHardwareSupported(DeviceType type, HardwareVersion hw);
+// 256-byte pages the processor flash takes: 56, 993 (RIFSX7) or 1009 (PXR and the FX generation).
+uint32_t GetProcessorPageCount(DeviceType type);
+// Page size of the upgrade code a USB or Ethernet device is given; 0 for a type without one.
+uint32_t GetUpgradeCodePageSize(DeviceType type);
+// The RIF Engine and RIF Rack are never given an upgrade code.
+bool IsUpgradeCodeRefused(DeviceType type);
+// False for a type whose firmware upgrade writes no logic image (MT50P).
+bool HasLogicImage(DeviceType type);
+// True where the package description lays down the processor image's length (LNK40E).
+bool HasPackageProcessorLength(DeviceType type);
+// The BIOS version a processor upgrade needs first; 0 where none is needed.
+uint16_t GetMinimumBiosVersion(DeviceType type);
+// Length and byte sum of the type's processor BIOS image; both 0 for a type without a writable
+// BIOS.
+uint32_t GetBiosImageLength(DeviceType type);
+uint32_t GetBiosImageSum(DeviceType type);
+// Bytes of the settings area that a settings erase overwrites: 896 or 384.
+uint32_t GetSettingsAreaSize(DeviceType type, HardwareVersion hw);
 // Exact 8-byte comparison in the table's matching order; -1 when nothing matches.
 DeviceType TypeFromIdentifier(const uint8_t identifier[8], HardwareVersion hw);
 // Type from its short name, compared exactly ("PXR(-TP)"); -1 when none has it.

@@ -1,16 +1,22 @@
 // The command line against the simulated device, over pseudo-terminals: every byte crosses a
 // kernel tty between two processes.
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
 #include "devsim/device_state.h"
+#include "devsim/device_table.h"
 #include "e2e/process.h"
 
 namespace veltr::e2e {
@@ -312,6 +318,238 @@ INSTANTIATE_TEST_SUITE_P(
                                        "   Loading file ... Failed: missing file",
                                        "Firmware upgrade failed: failed load file."}),
     [](const auto& info) { return info.param.name; });
+
+// What a package file can be instead of a good image.
+enum class Damage { Length, Missing, Unreadable, Folder, DanglingLink, LinkToRandom, Fifo, Sparse };
+
+struct PackageFile {
+  const char* name;
+  size_t length;
+};
+
+struct DamagedPackageCase {
+  const char* name;
+  const char* type;
+  const char* hardware;
+  int32_t version;
+  std::vector<std::string> options;
+  std::vector<PackageFile> goodFiles;
+  PackageFile damagedFile;  // the length counts for Length and Sparse only
+  Damage damage;
+  int exitCode;
+  std::vector<std::string> lines;  // the upload page as printed, the last one the failed step's
+};
+
+void PrintTo(const DamagedPackageCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DamagedPackageTest : public E2eTest,
+                           public ::testing::WithParamInterface<DamagedPackageCase> {
+ protected:
+  void Damaged(const PackageFile& file, Damage damage) const {
+    const fs::path path = folder_ / "package" / file.name;
+    switch (damage) {
+      case Damage::Length:
+        WritePackageFile(file.name, ImageBytes(file.length, 11));
+        break;
+      case Damage::Missing:
+        break;
+      case Damage::Unreadable:
+        WritePackageFile(file.name, ImageBytes(1000, 11));
+        fs::permissions(path, fs::perms::none);
+        break;
+      case Damage::Folder:
+        fs::create_directory(path);
+        break;
+      case Damage::DanglingLink:
+        fs::create_symlink(folder_ / "nowhere", path);
+        break;
+      case Damage::LinkToRandom:
+        fs::create_symlink("/dev/urandom", path);
+        break;
+      case Damage::Fifo:
+        ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
+        break;
+      case Damage::Sparse:
+        WritePackageFile(file.name, std::string());
+        fs::resize_file(path, file.length);
+        break;
+    }
+  }
+
+  // The device already holds firmware, which a refused package must leave as it is.
+  void InstallOldFirmware(const char* type) {
+    std::string error;
+    auto state = devsim::NewDevice(devsim::ParseTypeName(type).value_or(0), &error);
+    ASSERT_TRUE(state) << error;
+    state->StoreLogicPage(0, oldLogic_.data());
+    state->StoreProcessorPage(0, oldProcessor_.data());
+    ASSERT_TRUE(devsim::SaveState(StateDir(), *state, &error)) << error;
+  }
+
+  const Bytes oldLogic_ = ImageBytes(256, 21);
+  const Bytes oldProcessor_ = ImageBytes(256, 22);
+};
+
+// Every image of the job is read and checked before the first page goes out: a bad one ends the
+// job on its own loading line, and the device keeps what it had. Nothing may wait on a FIFO.
+TEST_P(DamagedPackageTest, RefusedBeforeTheFirstPage) {
+  const auto& c = GetParam();
+  for (const auto& file : c.goodFiles) {
+    WritePackageFile(file.name, ImageBytes(file.length, 12));
+  }
+  Damaged(c.damagedFile, c.damage);
+  if (c.damage == Damage::Unreadable &&
+      access((folder_ / "package" / c.damagedFile.name).c_str(), R_OK) == 0) {
+    GTEST_SKIP() << "this user reads a file without read permission";
+  }
+  WritePackageFile("VeltrUpgrade.ini",
+                   std::string("[") + c.type + "]\nVersion=" + std::to_string(c.version) + "\n");
+  InstallOldFirmware(c.type);
+  const std::string tty = StartDevice({"--type", c.type, "--hw", c.hardware});
+  std::vector<std::string> args = {"upgrade", "--yes", "--device-type", c.type};
+  args.insert(args.end(), c.options.begin(), c.options.end());
+  const auto r = Veltr(args, OnCom1(tty));
+
+  EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+  EXPECT_LT(r.seconds, 20.0) << "a bad package is refused at once";
+  const auto out = Lines(r.out);
+  const auto first = std::find(out.begin(), out.end(), c.lines.front());
+  ASSERT_NE(first, out.end()) << r.out;
+  EXPECT_EQ(std::vector<std::string>(first, std::min(first + c.lines.size(), out.end())), c.lines)
+      << r.out;
+  const std::string failure = c.exitCode == 5 ? "failed load file" : "damaged file";
+  EXPECT_TRUE(HasLine(r.out, "Firmware upgrade failed: " + failure + ".")) << r.out;
+  EXPECT_EQ(r.out.find("Uploading"), std::string::npos) << "no upload begun";
+
+  const auto device = Device();
+  EXPECT_TRUE(device.writeLog.empty()) << "the device took " << device.writeLog.size() << " writes";
+  EXPECT_EQ(device.LogicPage(0), oldLogic_);
+  EXPECT_EQ(device.ProcessorPage(0), oldProcessor_);
+}
+
+const std::vector<PackageFile> kKl1aLogic = {{"pk1a1211.sop", 31146}};
+const std::vector<PackageFile> kKl1aPackage = {{"pk1a1211.sop", 31146}, {"uk1a1211.bin", 10000}};
+const std::vector<std::string> kKl1aLogicLines = {
+    "Loading Logic and DSP Files",
+    "   File Version KL1A: V2.11.1",
+    "   Loading file ... Done",
+};
+
+std::vector<std::string> Kl1aProcessorFails(const char* failure) {
+  std::vector<std::string> lines = kKl1aLogicLines;
+  lines.insert(lines.end(), {"Loading Processor and HI Files", "   File Version KL1A: V2.11.1",
+                             std::string("   Loading file ... Failed: ") + failure});
+  return lines;
+}
+
+DamagedPackageCase Kl1aProcessor(const char* name, Damage damage, size_t length = 0) {
+  const bool damaged = damage == Damage::Length || damage == Damage::Sparse;
+  return {name,
+          "KL1A",
+          "101",
+          211,
+          {},
+          kKl1aLogic,
+          {"uk1a1211.bin", length},
+          damage,
+          damaged ? 6 : 5,
+          Kl1aProcessorFails(damaged ? "damaged file" : "missing file")};
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, DamagedPackageTest,
+    ::testing::Values(
+        Kl1aProcessor("EmptyProcessorImage", Damage::Length, 0),
+        Kl1aProcessor("ProcessorOnePastTheFlash", Damage::Length, 56 * 256 + 1),
+        Kl1aProcessor("ProcessorMissing", Damage::Missing),
+        Kl1aProcessor("ProcessorUnreadable", Damage::Unreadable),
+        Kl1aProcessor("ProcessorIsAFolder", Damage::Folder),
+        Kl1aProcessor("ProcessorDanglingLink", Damage::DanglingLink),
+        Kl1aProcessor("ProcessorLinkToRandom", Damage::LinkToRandom),
+        Kl1aProcessor("ProcessorSparse5GiB", Damage::Sparse, 5ull << 30),
+        DamagedPackageCase{"LogicIsAFifo",
+                           "KL1A",
+                           "101",
+                           211,
+                           {},
+                           {{"uk1a1211.bin", 10000}},
+                           {"pk1a1211.sop", 0},
+                           Damage::Fifo,
+                           5,
+                           {"Loading Logic and DSP Files", "   File Version KL1A: V2.11.1",
+                            "   Loading file ... Failed: missing file"}},
+        DamagedPackageCase{"LogicOneByteLong",
+                           "KL1A",
+                           "101",
+                           211,
+                           {},
+                           {{"uk1a1211.bin", 10000}},
+                           {"pk1a1211.sop", 31147},
+                           Damage::Length,
+                           6,
+                           {"Loading Logic and DSP Files", "   File Version KL1A: V2.11.1",
+                            "   Loading file ... Failed: damaged file"}},
+        DamagedPackageCase{"BiosWrongSum",
+                           "PXR(-TP)",
+                           "101",
+                           213,
+                           {"--bios"},
+                           {},
+                           {"ubpxr1213.bin", 14848},
+                           Damage::Length,
+                           6,
+                           {"Loading Processor BIOS File", "   File Version PXR(-TP): V2.13.1",
+                            "   Loading file ... Failed: damaged file"}},
+        DamagedPackageCase{"EmptyBiosImage",
+                           "PXR(-TP)",
+                           "101",
+                           213,
+                           {"--bios"},
+                           {},
+                           {"ubpxr1213.bin", 0},
+                           Damage::Length,
+                           6,
+                           {"Loading Processor BIOS File", "   File Version PXR(-TP): V2.13.1",
+                            "   Loading file ... Failed: damaged file"}},
+        DamagedPackageCase{
+            "Lnk40eWrongLength",
+            "LNK40E",
+            "104",
+            211,
+            {},
+            {{"pl4e1211.sop", 163172}},
+            {"ul4e1211.bin", 6072},
+            Damage::Length,
+            6,
+            {"Loading Logic and DSP Files", "   File Version LNK40E: V2.11.1",
+             "   Loading file ... Done", "Loading Processor and HI Files",
+             "   File Version LNK40E: V2.11.1", "   Loading file ... Failed: damaged file"}}),
+    [](const auto& info) { return info.param.name; });
+
+// A FIFO under the name of the build text is no build text: the upgrade goes through and the
+// device keeps its own user text 1.
+TEST_F(E2eTest, FifoAsBuildTextKeepsUserText1) {
+  const Bytes logic = ImageBytes(31146, 13);
+  const Bytes processor = ImageBytes(10000, 14);
+  WritePackageFile("pk1a1211.sop", logic);
+  WritePackageFile("uk1a1211.bin", processor);
+  ASSERT_EQ(mkfifo((folder_ / "package" / "Build.txt").c_str(), 0644), 0);
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101", "--text1", "Stage left"});
+  const auto r = Veltr({"upgrade", "--yes"}, OnCom1(tty));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(HasLine(r.out, "Firmware upgrade succeeded.")) << r.out;
+  EXPECT_TRUE(HasLine(r.out, "   Current User Text 1: \"Stage left\"")) << r.out;
+
+  const auto device = Device();
+  EXPECT_EQ(device.LogicBytes(logic.size()), logic);
+  EXPECT_EQ(device.ProcessorBytes(processor.size()), processor);
+  const auto info = device.InfoArea();
+  EXPECT_EQ(std::string(info.begin() + 64, info.begin() + 74), "Stage left");
+  EXPECT_EQ(info[74], 0xFF);
+  EXPECT_EQ(Bytes(info.begin() + 124, info.end()), (Bytes{0, 211, 0, 211}));
+}
 
 TEST_F(E2eTest, DeviceSilentMidUploadFailsThenASecondRunCompletes) {
   const Bytes logic = ImageBytes(31146, 5);

@@ -2,6 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "engine_fixture.h"
 #include "fake_device.h"
 
@@ -158,6 +163,175 @@ INSTANTIATE_TEST_SUITE_P(
         ImageRefusalCase{"UnservedRevision", true, KL1A, 103, false, "", 0, FailedLoadFile,
                          "   Loading file ... Failed: missing file"}),
     [](const auto& info) { return info.param.name; });
+
+// Keeps every line change of page 1 in the order the display model took it.
+class LineRecorder : public IVeltrNotices {
+ public:
+  void DisplayChanged(const DisplayChange& change) override {
+    if (change.kind == DisplayChange::Kind::Line && change.page == 1) {
+      changes.emplace_back(change.line, change.text);
+    }
+  }
+  void JobFinished() override {}
+  std::vector<std::pair<uint32_t, std::string>> changes;
+};
+
+// A whole firmware upgrade writes its lines in the same order as the steps always did: each
+// image's loading lines right before its own upload, although every image was read first.
+TEST_F(UploadsTest, FirmwareUpgradeLinesKeepTheirOrder) {
+  WriteFile("pk1a1211.sop", ImageBytes(31146));
+  WriteFile("uk1a1211.bin", ImageBytes(600));
+  LineRecorder recorder;
+  display_.SetNotices(&recorder);
+  ASSERT_EQ(UploadFirmware(engine_), Ok);
+  display_.SetNotices(nullptr);
+
+  std::vector<std::pair<uint32_t, std::string>> steps;
+  for (const auto& change : recorder.changes) {
+    const bool blockUnderWay = change.second.rfind("   Uploading ", 0) == 0 &&
+                               change.second.find(" Done") == std::string::npos;
+    if (!blockUnderWay) {
+      steps.push_back(change);
+    }
+  }
+  const std::vector<std::pair<uint32_t, std::string>> expected = {
+      {0, "Loading Logic and DSP Files"},
+      {1, "   File Version KL1A: V2.11.1"},
+      {2, "   Loading file ..."},
+      {2, "   Loading file ... Done"},
+      {3, "Uploading Logic and DSP Files"},
+      {4, "   Uploading 122 block of 122 ... Done"},
+      {5, "   Upload version info: 2.11"},
+      {7, "Loading Processor and HI Files"},
+      {8, "   File Version KL1A: V2.11.1"},
+      {9, "   Loading file ..."},
+      {9, "   Loading file ... Done"},
+      {10, "Uploading Processor and HI Files"},
+      {11, "   Uploading 4 block of 4 ... Done"},
+      {12, "   Upload version info: 2.11"},
+  };
+  EXPECT_EQ(steps, expected);
+  EXPECT_EQ(device_.pages.size(), 122u + 4u);
+  EXPECT_EQ(device_.eepromWrite.size(), 64u);
+}
+
+// The MT50P has no logic image: its upgrade skips that step whatever the flags, and the processor
+// lines keep their place below it.
+TEST_F(UploadsTest, Mt50pUpgradeHasNoLogicStep) {
+  Connect(MT50P, 101, device_);
+  WriteFile("um5p1211.bin", ImageBytes(600));
+  ASSERT_EQ(UploadFirmware(engine_), Ok);
+  ASSERT_EQ(device_.pages.size(), 4u);
+  for (const auto& page : device_.pages) {
+    EXPECT_EQ(page.code, 0x20);
+  }
+  EXPECT_EQ(Line(1, 0), "");
+  EXPECT_EQ(Line(1, 7), "Loading Processor and HI Files");
+  EXPECT_EQ(Line(1, 9), "   Loading file ... Done");
+}
+
+struct PackageCheckCase {
+  const char* name;
+  DeviceType type;
+  uint16_t hardware;
+  bool bios;
+  const char* logicFile;  // empty: none written
+  size_t logicLength;
+  const char* processorFile;  // empty: none written
+  size_t processorLength;
+  ResultCode expected;
+  std::vector<std::string> lines;  // page 1, lines 0 to 12
+};
+
+void PrintTo(const PackageCheckCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class PackageCheckTest : public UploadsTest,
+                         public ::testing::WithParamInterface<PackageCheckCase> {};
+
+// A package with one bad image sends nothing at all, the good images before it included. The
+// images read before the bad one show "Done", the bad one its failure, and no upload line follows.
+TEST_P(PackageCheckTest, BadImageStopsTheUpgradeBeforeItsFirstPage) {
+  const auto& c = GetParam();
+  Connect(c.type, c.hardware, device_);
+  engine_.uploadBios = c.bios ? 1 : 0;
+  if (*c.logicFile != '\0') {
+    WriteFile(c.logicFile, ImageBytes(c.logicLength));
+  }
+  if (*c.processorFile != '\0') {
+    WriteFile(c.processorFile, ImageBytes(c.processorLength));
+  }
+  EXPECT_EQ(UploadFirmware(engine_), c.expected);
+  EXPECT_TRUE(device_.Chunks().empty()) << "nothing may reach the device";
+  std::vector<std::string> lines;
+  for (uint32_t i = 0; i < c.lines.size(); ++i) {
+    lines.push_back(Line(1, i));
+  }
+  EXPECT_EQ(lines, c.lines);
+}
+
+const std::vector<std::string> kLogicLoaded = {
+    "Loading Logic and DSP Files",
+    "   File Version KL1A: V2.11.1",
+    "   Loading file ... Done",
+    "",
+    "",
+    "",
+    "",
+};
+
+std::vector<std::string> AfterGoodLogic(const char* loadingLine) {
+  std::vector<std::string> lines = kLogicLoaded;
+  lines.insert(lines.end(),
+               {"Loading Processor and HI Files", "   File Version KL1A: V2.11.1", loadingLine});
+  return lines;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uploads, PackageCheckTest,
+    ::testing::Values(
+        PackageCheckCase{"EmptyProcessorImage", KL1A, 101, false, "pk1a1211.sop", 31146,
+                         "uk1a1211.bin", 0, DamagedFile,
+                         AfterGoodLogic("   Loading file ... Failed: damaged file")},
+        PackageCheckCase{"ProcessorOnePastTheFlash", KL1A, 101, false, "pk1a1211.sop", 31146,
+                         "uk1a1211.bin", 56 * 256 + 1, DamagedFile,
+                         AfterGoodLogic("   Loading file ... Failed: damaged file")},
+        PackageCheckCase{"ProcessorMissing", KL1A, 101, false, "pk1a1211.sop", 31146, "", 0,
+                         FailedLoadFile,
+                         AfterGoodLogic("   Loading file ... Failed: missing file")},
+        PackageCheckCase{"LogicTooLong",
+                         KL1A,
+                         101,
+                         false,
+                         "pk1a1211.sop",
+                         31147,
+                         "uk1a1211.bin",
+                         1000,
+                         DamagedFile,
+                         {"Loading Logic and DSP Files", "   File Version KL1A: V2.11.1",
+                          "   Loading file ... Failed: damaged file", "", "", "", "", ""}},
+        PackageCheckCase{"EmptyBiosImage",
+                         PXR,
+                         101,
+                         true,
+                         "",
+                         0,
+                         "ubpxr1213.bin",
+                         0,
+                         DamagedFile,
+                         {"Loading Processor BIOS File", "   File Version PXR(-TP): V2.13.1",
+                          "   Loading file ... Failed: damaged file", "", "", "", "", ""}}),
+    [](const auto& info) { return info.param.name; });
+
+TEST_F(UploadsTest, UpgradeCodeBeyondThePageIndexIsNotSent) {
+  FakeDevicePort usb("USB", kPortUsb);
+  engine_.SetCurrentPort(usb);
+  WriteFile("urx7usu1101.bin", ImageBytes(256 * 512 + 1));
+  EXPECT_EQ(UploadUpgradeCode(engine_, RIFSX7), FailedLoadFile);
+  EXPECT_TRUE(usb.Chunks().empty());
+  EXPECT_EQ(usb.jumps, 0);
+}
 
 TEST_F(UploadsTest, LogicRefusedForAnUnknownDevice) {
   Connect(kNoDeviceType, 101, device_);

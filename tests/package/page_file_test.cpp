@@ -68,6 +68,50 @@ TEST_F(PageFileTest, MissingFileOrFolderFails) {
   EXPECT_FALSE(folder.Load(folder_.string()));
 }
 
+class PageFileSpecialTest : public TempFolderTest,
+                            public ::testing::WithParamInterface<SpecialFile> {};
+
+// Nothing but a plain file is an image: a FIFO would hold the open until a writer came, a device
+// would stream without end.
+TEST_P(PageFileSpecialTest, RefusedWithoutBlocking) {
+  const std::string path = MakeSpecial("uk1a1211.bin", GetParam());
+  CVeltrPageFile file(256);
+  const auto loaded = UnlessBlocked(path, [&] { return file.Load(path); });
+  ASSERT_TRUE(loaded.has_value()) << "the load waited on the file";
+  EXPECT_FALSE(*loaded);
+  EXPECT_EQ(file.GetFileLength(), 0u);
+  EXPECT_EQ(file.GetSize(), 0u);
+}
+
+INSTANTIATE_TEST_SUITE_P(PageFile, PageFileSpecialTest,
+                         ::testing::Values(SpecialFile::Fifo, SpecialFile::LinkToRandom,
+                                           SpecialFile::DanglingLink),
+                         [](const auto& info) { return SpecialFileName(info.param); });
+
+TEST_F(PageFileTest, LongerThanTheLimitIsRefusedUnread) {
+  constexpr uint64_t kFiveGiB = 5ull << 30;
+  struct Case {
+    uint64_t length;
+    uint64_t limit;
+    bool loads;
+  };
+  const Case cases[] = {
+      {14336, 14336, true},
+      {14337, 14336, false},
+      {kFiveGiB, 14336, false},
+      {kFiveGiB, CVeltrPageFile::kMaxLength, false},  // more than the 32-bit block holds
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.length) + " bytes, limit " + std::to_string(c.limit));
+    const std::string path = MakeSparse("image.bin", c.length);
+    CVeltrPageFile file(256);
+    EXPECT_EQ(file.Load(path, c.limit), c.loads);
+    // The length is known either way: the caller tells a file too long from one not there.
+    EXPECT_EQ(file.GetFileLength(), c.length);
+    EXPECT_EQ(file.ByteCount(), c.loads ? c.length : 0u) << "nothing held of a refused file";
+  }
+}
+
 TEST_F(PageFileTest, ByteSumCountsFileBytesOnly) {
   struct Case {
     std::string bytes;

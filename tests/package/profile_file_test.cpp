@@ -161,5 +161,15 @@ TEST_F(ProfileFileTest, MissingFileDoesNotLoad) {
   EXPECT_EQ(profile.GetInt("KL1A", "Version", 211), 211);
 }
 
+// A FIFO under the description's name is not waited on, and a huge file is not read into memory.
+TEST_F(ProfileFileTest, FifoOrHugeFileDoesNotLoad) {
+  const std::string fifo = MakeSpecial("fifo.ini", SpecialFile::Fifo);
+  CVeltrProfileFile profile;
+  const auto loaded = UnlessBlocked(fifo, [&] { return profile.Load(fifo); });
+  ASSERT_TRUE(loaded.has_value()) << "the load waited on the FIFO";
+  EXPECT_FALSE(*loaded);
+  EXPECT_FALSE(profile.Load(MakeSparse("huge.ini", CVeltrProfileFile::kMaxLength + 1)));
+}
+
 }  // namespace
 }  // namespace veltr

@@ -58,5 +58,31 @@ TEST_F(TextFileTest, FolderReportsFalse) {
   EXPECT_EQ(file.Text(), "");
 }
 
+class TextFileSpecialTest : public TempFolderTest,
+                            public ::testing::WithParamInterface<SpecialFile> {};
+
+// A FIFO or a device under the name "Build.txt" is no build text, and never a wait.
+TEST_P(TextFileSpecialTest, CountsAsNoFile) {
+  const std::string path = MakeSpecial("Build.txt", GetParam());
+  CVeltrTextFile file;
+  const auto read = UnlessBlocked(path, [&] { return file.Open(path) && file.ReadHead(); });
+  ASSERT_TRUE(read.has_value()) << "the read waited on the file";
+  EXPECT_FALSE(*read);
+  EXPECT_EQ(file.Text(), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(TextFile, TextFileSpecialTest,
+                         ::testing::Values(SpecialFile::Fifo, SpecialFile::LinkToRandom,
+                                           SpecialFile::DanglingLink),
+                         [](const auto& info) { return SpecialFileName(info.param); });
+
+TEST_F(TextFileTest, HugeFileGivesOnlyItsHead) {
+  const std::string path = MakeSparse("Build.txt", 5ull << 30);
+  CVeltrTextFile file;
+  ASSERT_TRUE(file.Open(path));
+  EXPECT_TRUE(file.ReadHead());
+  EXPECT_EQ(file.Text(), std::string(30, '\0'));
+}
+
 }  // namespace
 }  // namespace veltr

@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstring>
+#include <initializer_list>
 #include <optional>
 #include <string>
 
@@ -187,6 +189,32 @@ TEST(IsHardwareSupported, MinimumRevisions) {
   for (const Case& c : cases) {
     SCOPED_TRACE(Describe(c.type, c.hw));
     EXPECT_EQ(IsHardwareSupported(c.type, Hw(c.hw)), c.supported);
+  }
+}
+
+// The firmware facts of every row against the lists they come from, so that a slip in one row of
+// the table shows: which types take an upgrade code, how far the processor flash reaches, which
+// types have a BIOS, a logic image, a processor length from the package, a large settings area.
+TEST(DeviceTypeTables, FirmwareFactsOfEveryType) {
+  const auto in = [](DeviceType type, std::initializer_list<DeviceType> types) {
+    return std::find(types.begin(), types.end(), type) != types.end();
+  };
+  for (DeviceType type = kNoDeviceType; type < kDeviceTypeCount; ++type) {
+    SCOPED_TRACE(GetShortName(type));
+    const bool fxGeneration = type >= PXR && type <= PL1TP;
+    const bool takesCode = in(type, {MT20E, RIFEngine, RIFRack, RIFSX7}) || fxGeneration;
+    EXPECT_EQ(GetUpgradeCodePageSize(type), takesCode ? 512u : 0u);
+    EXPECT_EQ(IsUpgradeCodeRefused(type), in(type, {RIFEngine, RIFRack}));
+    EXPECT_EQ(GetProcessorPageCount(type), type == RIFSX7 ? 993u : fxGeneration ? 1009u : 56u);
+    EXPECT_EQ(HasLogicImage(type), type != MT50P);
+    EXPECT_EQ(HasPackageProcessorLength(type), type == LNK40E);
+    EXPECT_EQ(GetMinimumBiosVersion(type), in(type, {PXR, PXRFX}) ? 108 : 0);
+    EXPECT_EQ(GetBiosImageLength(type), in(type, {PXR, PXRFX, VR8RFX}) ? 14848u : 0u);
+    EXPECT_EQ(GetBiosImageSum(type), type == PXR                 ? 2149098u
+                                     : in(type, {PXRFX, VR8RFX}) ? 2149384u
+                                                                 : 0u);
+    EXPECT_EQ(GetSettingsAreaSize(type, Hw(201)), in(type, {KL1A, KL1B}) ? 896u : 384u);
+    EXPECT_EQ(GetSettingsAreaSize(type, Hw(101)), 384u);
   }
 }
 
