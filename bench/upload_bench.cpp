@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "base/port.h"
 #include "engine/app_settings.h"
 #include "engine/connection.h"
 #include "engine/display.h"
@@ -40,7 +41,6 @@
 #include "protocol/commands.h"
 #include "protocol/device_types.h"
 #include "protocol/result_code.h"
-#include "base/port.h"
 
 namespace {
 
@@ -643,9 +643,7 @@ int Run(const Options& options) {
   settings.uploadProcessor = 1;
   settings.uploadBios = 0;
 
-  veltr::CVeltrNoticeQueue queue;
   veltr::IVeltrDisplay display;
-  display.SetNotices(&queue);
   veltr::PackageVersionTable package;
   if (!veltr::LoadPackageDescription(folder.File(veltr::kPackageIniName), package)) {
     return Fail("cannot read the package description just written");
@@ -653,7 +651,7 @@ int Run(const Options& options) {
   veltr::UpgradeEngine engine;
   engine.PortMap().Set("COM1", simulator.SlavePath());
   engine.SetDisplay(&display);
-  engine.SetNotices(&queue);
+  veltr::CVeltrNoticeQueue& queue = engine.Notices();
   engine.SetSettings(&settings);
   engine.SetPackage(&package);
   engine.SetWorkingFolder(folder.Path());

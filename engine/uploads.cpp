@@ -14,6 +14,9 @@ namespace veltr {
 namespace {
 
 constexpr uint32_t kProgressPage = 1;
+// Where the search reports the upgrade code upload.
+constexpr uint32_t kUpgradeCodePage = 0;
+constexpr uint32_t kUpgradeCodeLine = 1;
 constexpr uint32_t kImagePageSize = 256;
 constexpr uint32_t kUpgradeCodePageSize = 512;
 constexpr uint32_t kEraseBytesLarge = 896;
@@ -46,10 +49,11 @@ CVeltrPageLines ProgressLines(UpgradeEngine& engine) {
   return CVeltrPageLines(engine.Display(), kProgressPage);
 }
 
-void ShowBlock(CVeltrPageLines& lines, uint32_t line, uint32_t block, uint32_t blocks) {
+void ShowBlock(CVeltrPageLines& lines, uint32_t line, UploadStep step, uint32_t block,
+               uint32_t blocks) {
   char text[64];
   std::snprintf(text, sizeof text, "   Uploading %u block of %u ...", block, blocks);
-  lines.Set(line, text);
+  lines.SetProgress(line, text, {step, block, blocks});
 }
 
 // The package version of the connected type: low 16 bits, 0 for an unknown type.
@@ -65,6 +69,8 @@ std::string FileVersionLine(const UpgradeEngine& engine) {
 
 }  // namespace
 
+// The upgrade code goes in while the search line says " Uploading upgrade code ..."; its blocks
+// are counted on that line without changing its text.
 ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
   IVeltrPort& port = engine.CurrentPort();
   const int32_t portId = port.GetPortId();
@@ -77,7 +83,10 @@ ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
     return FailedLoadFile;
   }
   CVeltrCommandUpgradeCodePageWrite write;
-  for (uint32_t i = 0; i < image.GetSize(); ++i) {
+  CVeltrPageLines searchLines(engine.Display(), kUpgradeCodePage);
+  const uint32_t pages = image.GetSize();
+  for (uint32_t i = 0; i < pages; ++i) {
+    searchLines.Progress(kUpgradeCodeLine, {UploadStep::UpgradeCode, i + 1, pages});
     const PageRecord record{image.At(i), image.GetPageSize(), i, reportedType};
     if (write.Execute(port, &record) != Ok) {
       return CommunicationFailed;
@@ -112,7 +121,7 @@ ResultCode UploadLogicDsp(UpgradeEngine& engine) {
   CVeltrCommandPROMPageWrite write;
   const uint32_t pages = image.GetSize();
   for (uint32_t i = 0; i < pages; ++i) {
-    ShowBlock(lines, 4, i + 1, pages);
+    ShowBlock(lines, 4, UploadStep::Logic, i + 1, pages);
     const PageRecord record{image.At(i), kImagePageSize, i, info.type};
     const ResultCode result = write.Execute(engine.CurrentPort(), &record);
     if (result != Ok) {
@@ -162,11 +171,12 @@ ResultCode UploadProcessor(UpgradeEngine& engine) {
 
   uint8_t placeholder[kImagePageSize];
   FillPlaceholderPage(port, placeholder);
-  ShowBlock(lines, b + 4, 1, blocks);
+  const UploadStep step = bios ? UploadStep::Bios : UploadStep::Processor;
+  ShowBlock(lines, b + 4, step, 1, blocks);
   const PageRecord first{placeholder, kImagePageSize, 0, info.type};
   ResultCode result = write.Execute(port, &first);
   for (uint32_t i = pages; result == Ok && i-- > 0;) {
-    ShowBlock(lines, b + 4, pages - i + 1, blocks);
+    ShowBlock(lines, b + 4, step, pages - i + 1, blocks);
     const PageRecord record{image.At(i), kImagePageSize, i, info.type};
     result = write.Execute(port, &record);
   }

@@ -115,6 +115,67 @@ TEST_F(UploadsTest, SilentDeviceMidUploadShowsNoResponse) {
   EXPECT_EQ(Line(1, 4), "   Uploading 40 block of 122 ... Failed: no response");
 }
 
+struct BlockProgressCase {
+  const char* name;
+  UploadStep step;
+  uint32_t page;
+  uint32_t line;
+  uint32_t blocks;
+};
+
+class BlockProgressTest : public UploadsTest,
+                          public ::testing::WithParamInterface<BlockProgressCase> {
+ protected:
+  ResultCode Upload(UploadStep step) {
+    switch (step) {
+      case UploadStep::Logic:
+        WriteFile("pk1a1211.sop", ImageBytes(31146));
+        return UploadLogicDsp(engine_);
+      case UploadStep::Processor:
+        WriteFile("uk1a1211.bin", ImageBytes(1000));
+        return UploadProcessor(engine_);
+      default:
+        WriteFile("urx7usu1101.bin", ImageBytes(1000));
+        engine_.SetCurrentPort(usb_);
+        return UploadUpgradeCode(engine_, RIFSX7);
+    }
+  }
+  FakeDevicePort usb_{"USB", kPortUsb};
+};
+
+// Every block of an upload reaches the front end as data beside the text: the step, block n of m
+// counting up, and the step's end when its result is appended.
+TEST_P(BlockProgressTest, EveryBlockIsCountedAsData) {
+  const auto& c = GetParam();
+  ASSERT_EQ(Upload(c.step), Ok);
+  std::vector<UploadProgress> counted;
+  while (const auto notice = engine_.Notices().TryTake()) {
+    const DisplayChange& change = notice->change;
+    if (change.page == c.page && change.line == c.line && change.progress.Any()) {
+      EXPECT_EQ(change.progress.step, c.step);
+      counted.push_back(change.progress);
+    }
+  }
+  ASSERT_EQ(counted.size(), c.blocks + (c.step == UploadStep::UpgradeCode ? 0 : 1));
+  for (uint32_t i = 0; i < c.blocks; ++i) {
+    EXPECT_EQ(counted[i].block, i + 1);
+    EXPECT_EQ(counted[i].blocks, c.blocks);
+    EXPECT_FALSE(counted[i].ended);
+  }
+  if (c.step != UploadStep::UpgradeCode) {
+    EXPECT_TRUE(counted.back().ended) << "\" Done\" ends the step";
+    EXPECT_EQ(counted.back().block, c.blocks);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uploads, BlockProgressTest,
+    ::testing::Values(BlockProgressCase{"Logic", UploadStep::Logic, 1, 4, 122},
+                      BlockProgressCase{"Processor", UploadStep::Processor, 1, 11, 5},
+                      // Two pages of 512 bytes; the search line's text stays as it is.
+                      BlockProgressCase{"UpgradeCode", UploadStep::UpgradeCode, 0, 1, 2}),
+    [](const auto& info) { return info.param.name; });
+
 struct ImageRefusalCase {
   const char* name;
   bool logic;
