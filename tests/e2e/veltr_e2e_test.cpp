@@ -429,6 +429,19 @@ TEST_F(E2eTest, TraceOfAnUpgradeHoldsEveryFrameInOrder) {
   EXPECT_EQ(text.find(clear.substr(1)), std::string::npos) << "the access sequence in clear";
 }
 
+// A front end draws its progress bar from the data beside the text, never from the text.
+TEST_F(E2eTest, JsonBlockLinesCarryTheirProgress) {
+  WritePackageFile("uk1a1211.bin", ImageBytes(1000, 11));
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101"});
+  const auto r = Veltr({"upgrade", "--yes", "--no-logic", "--json"}, OnCom1(tty));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("\"text\":\"   Uploading 1 block of 5 ...\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"block\":1,\"blocks\":5,\"ended\":false"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"block\":5,\"blocks\":5,\"ended\":true"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"step\":\"processor\""), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("\"step\":\"logic\""), std::string::npos) << "--no-logic";
+}
+
 TEST_F(E2eTest, UserTextAndSettingsEraseReachTheEeprom) {
   const std::string tty = StartDevice(
       {"--type", "KL1B", "--hw", "201", "--logic-version", "207", "--processor-version", "208"});
