@@ -867,6 +867,7 @@ int Run(const Options& options) {
       "engine between calls %.3f s (trace off %.3f s); frame round trip median %.3f ms "
       "(trace off %.3f ms)\n",
       ToSeconds(on.counts.betweenCalls), ToSeconds(c.betweenCalls), onTrips.median, trips.median);
+  PrintOverWire(on.counts.frameRoundTrips, frameWireMs);
 
   std::printf("\nratio to wire time: trace off %.4f, trace on %.4f (target <= %.2f): %s\n", ratio,
               on.Ratio(), kTargetRatio,
