@@ -11,8 +11,8 @@
 namespace veltr {
 
 // A wire trace file: every exchange on a port as one text line, for a technician to send to the
-// factory. The lines go through a large stdio buffer and reach the disk at Flush (the end of a
-// job) and when the trace is closed, so writing them costs the upload no system call.
+// factory. The lines go through a 1 MiB stdio buffer and reach the disk when it fills, at Flush
+// (the end of a job) and when the trace is closed: a whole upload costs a system call or two.
 //
 //   # veltr wire trace
 //   # opened 2026-12-10 16:30:01 UTC; time in microseconds since then, monotonic
@@ -23,7 +23,7 @@ namespace veltr {
 //   <time> <port> <! <count> failed # why      a read the system refused
 //   <time> <port> timeout <milliseconds>       the port's time-out set
 //   <time> <port> baud <rate>                  the line speed set (failed: "baud <rate> failed")
-//   <time> <port> open <result> [<rate>]       the port opened, with its connection result
+//   <time> <port> open <result> <rate>         the port opened: its connection result, its speed
 //   <time> <port> close
 //
 // A buffer marked secret is written as "<what, n bytes>" instead of its bytes.
