@@ -29,8 +29,16 @@ class CVeltrBuffer {
   const uint8_t* Data() const { return data_.get(); }
   uint32_t ByteCount() const { return size_; }
 
+  // A buffer whose bytes must never be shown or written anywhere outside the exchange itself
+  // (a wire trace writes "<what, n bytes>" in their place). what names the contents and must
+  // outlive the buffer; a string literal does. Survives Resize.
+  void MarkSecret(const char* what) { secret_ = what; }
+  // What the secret bytes are, or null for an ordinary buffer.
+  const char* Secret() const { return secret_; }
+
  private:
   uint32_t size_ = 0;
+  const char* secret_ = nullptr;
   std::unique_ptr<uint8_t[]> data_;
 };
 

@@ -4,8 +4,9 @@
 //
 //   upload_bench [--quick] [--direct] [--baseline] [--normal-sim] [--pages N] [--devsim PATH]
 //
-// The connection is made first and not timed; only the firmware upload is. Exit 0 whether the
-// targets were met or not; non-zero when the run itself failed. --baseline then sends the same
+// The connection is made first and not timed; only the firmware upload is, twice: once as it is,
+// once with the engine's wire trace on. Exit 0 whether the targets were met or not; non-zero when
+// the run itself failed. --baseline then sends the same
 // number of page frames straight to the line, without the engine, to tell what the simulator and
 // the pseudo-terminal cost from what the engine and its port add.
 
@@ -30,6 +31,7 @@
 #include <string>
 #include <vector>
 
+#include "base/port.h"
 #include "engine/app_settings.h"
 #include "engine/connection.h"
 #include "engine/display.h"
@@ -40,7 +42,6 @@
 #include "protocol/commands.h"
 #include "protocol/device_types.h"
 #include "protocol/result_code.h"
-#include "base/port.h"
 
 namespace {
 
@@ -605,6 +606,61 @@ void UploadAsJob(veltr::UpgradeEngine& engine, veltr::CVeltrNoticeQueue& queue) 
   }
 }
 
+// One timed firmware upload over the connection already made: what crossed the port, the wall
+// and CPU time it took, or why it failed.
+struct TimedUpload {
+  std::string error;
+  PortCounts counts;
+  Clock::time_point started;
+  Clock::time_point ended;
+  CpuSample cpuBefore;
+  CpuSample cpuAfter;
+  std::optional<double> simCpuBefore;
+  std::optional<double> simCpuAfter;
+
+  double Wall() const { return ToSeconds(ended - started); }
+  double Wire() const { return WireSeconds(counts.bytesOut + counts.bytesIn); }
+  double Ratio() const { return Wall() / Wire(); }
+  double Cpu() const {
+    return (cpuAfter.user - cpuBefore.user) + (cpuAfter.system - cpuBefore.system);
+  }
+};
+
+TimedUpload TimeUpload(veltr::UpgradeEngine& engine, veltr::CVeltrNoticeQueue& queue,
+                       SimulatorProcess& simulator, bool direct) {
+  TimedUpload run;
+  // Made current like any port, so that a wire trace, when on, stands in front of it.
+  CountingPort counted(engine.SerialPort());
+  engine.SetCurrentPort(counted);
+  run.simCpuBefore = simulator.CpuSeconds();
+  run.cpuBefore = SampleCpu();
+  run.started = Clock::now();
+  if (direct) {
+    veltr::FirmwareBody(engine);
+  } else {
+    UploadAsJob(engine, queue);
+  }
+  run.ended = Clock::now();
+  run.cpuAfter = SampleCpu();
+  run.simCpuAfter = simulator.CpuSeconds();
+  engine.WaitForWorker();
+  engine.ClearBusy();
+  engine.SetCurrentPort(engine.SerialPort());
+  DrainNotices(queue);
+  run.counts = counted.Counts();
+
+  if (engine.jobResult != veltr::Ok) {
+    const PortCounts& c = run.counts;
+    run.error = veltr::FailureText(veltr::FirmwareUpgrade, engine.jobResult) + " " +
+                std::to_string(c.failedReads) + " reads and " + std::to_string(c.failedWrites) +
+                " writes failed; the first: " + (c.firstFailure.empty() ? "none" : c.firstFailure);
+    if (const std::string ended = simulator.Ended(); !ended.empty()) {
+      run.error += "; " + ended;
+    }
+  }
+  return run;
+}
+
 int Run(const Options& options) {
   const std::string devsim =
       options.devsim.empty() ? ProgramFolder() + "/veltr-devsim" : options.devsim;
@@ -643,9 +699,7 @@ int Run(const Options& options) {
   settings.uploadProcessor = 1;
   settings.uploadBios = 0;
 
-  veltr::CVeltrNoticeQueue queue;
   veltr::IVeltrDisplay display;
-  display.SetNotices(&queue);
   veltr::PackageVersionTable package;
   if (!veltr::LoadPackageDescription(folder.File(veltr::kPackageIniName), package)) {
     return Fail("cannot read the package description just written");
@@ -653,7 +707,7 @@ int Run(const Options& options) {
   veltr::UpgradeEngine engine;
   engine.PortMap().Set("COM1", simulator.SlavePath());
   engine.SetDisplay(&display);
-  engine.SetNotices(&queue);
+  veltr::CVeltrNoticeQueue& queue = engine.Notices();
   engine.SetSettings(&settings);
   engine.SetPackage(&package);
   engine.SetWorkingFolder(folder.Path());
@@ -712,47 +766,27 @@ int Run(const Options& options) {
               WireSeconds(expectedOut + expectedIn));
   std::fflush(stdout);
 
-  CountingPort counted(engine.SerialPort());
-  engine.SetCurrentPort(counted);
-  const std::optional<double> simCpuBefore = simulator.CpuSeconds();
-  const CpuSample cpuBefore = SampleCpu();
-  const Clock::time_point started = Clock::now();
-  if (options.direct) {
-    veltr::FirmwareBody(engine);
-  } else {
-    UploadAsJob(engine, queue);
+  const TimedUpload off = TimeUpload(engine, queue, simulator, options.direct);
+  if (!off.error.empty()) {
+    return Fail(off.error);
   }
-  const Clock::time_point ended = Clock::now();
-  const CpuSample cpuAfter = SampleCpu();
-  const std::optional<double> simCpuAfter = simulator.CpuSeconds();
-  engine.WaitForWorker();
-  engine.ClearBusy();
-  engine.SetCurrentPort(engine.SerialPort());
-  DrainNotices(queue);
-
-  if (engine.jobResult != veltr::Ok) {
-    const PortCounts& c = counted.Counts();
-    std::string why =
-        veltr::FailureText(veltr::FirmwareUpgrade, engine.jobResult) + " " +
-        std::to_string(c.failedReads) + " reads and " + std::to_string(c.failedWrites) +
-        " writes failed; the first: " + (c.firstFailure.empty() ? "none" : c.firstFailure);
-    if (const std::string ended = simulator.Ended(); !ended.empty()) {
-      why += "; " + ended;
-    }
-    return Fail(why);
-  }
-
-  const PortCounts& c = counted.Counts();
-  const double wall = ToSeconds(ended - started);
+  const PortCounts& c = off.counts;
+  const Clock::time_point started = off.started;
+  const Clock::time_point ended = off.ended;
+  const CpuSample& cpuBefore = off.cpuBefore;
+  const CpuSample& cpuAfter = off.cpuAfter;
+  const std::optional<double>& simCpuBefore = off.simCpuBefore;
+  const std::optional<double>& simCpuAfter = off.simCpuAfter;
+  const double wall = off.Wall();
   const uint64_t bytes = c.bytesOut + c.bytesIn;
-  const double wire = WireSeconds(bytes);
-  const double ratio = wall / wire;
+  const double wire = off.Wire();
+  const double ratio = off.Ratio();
   const double cpuUser = cpuAfter.user - cpuBefore.user;
   const double cpuSystem = cpuAfter.system - cpuBefore.system;
   const double cpu = cpuUser + cpuSystem;
   const double cpuPercent = 100.0 * cpu / wall;
 
-  std::printf("\n");
+  std::printf("\nwire trace off\n");
   std::printf("wall time    %9.3f s\n", wall);
   std::printf("wire time    %9.3f s   (%llu bytes out + %llu in = %llu, x %.0f bits / %u baud)\n",
               wire, static_cast<unsigned long long>(c.bytesOut),
@@ -803,6 +837,41 @@ int Run(const Options& options) {
     std::printf("  simulator CPU           %9.3f s   (%.2f %% of wall; not counted above)\n",
                 *simCpuAfter - *simCpuBefore, 100.0 * (*simCpuAfter - *simCpuBefore) / wall);
   }
+
+  // The same upload once more with the engine's wire trace on, into a file in the temporary
+  // folder: the trace must not slow the upload either.
+  const std::string tracePath = folder.File("upload.trace");
+  std::printf("\nthe same upload with the wire trace on (into %s) ...\n", tracePath.c_str());
+  std::fflush(stdout);
+  if (!engine.StartTrace(tracePath, error)) {
+    return Fail("cannot write the wire trace: " + error);
+  }
+  const TimedUpload on = TimeUpload(engine, queue, simulator, options.direct);
+  engine.StopTrace();
+  if (!on.error.empty()) {
+    return Fail("with the wire trace on: " + on.error);
+  }
+  std::error_code sizeError;
+  const auto traceBytes = std::filesystem::file_size(tracePath, sizeError);
+  std::printf("wall time    %9.3f s\n", on.Wall());
+  std::printf("wire time    %9.3f s   (%llu bytes)\n", on.Wire(),
+              static_cast<unsigned long long>(on.counts.bytesOut + on.counts.bytesIn));
+  std::printf("ratio        %9.4f     target <= %.2f   %s\n", on.Ratio(), kTargetRatio,
+              Verdict(on.Ratio() <= kTargetRatio));
+  std::printf("CPU time     %9.3f s   (%.3f %% of wall)\n", on.Cpu(), 100.0 * on.Cpu() / on.Wall());
+  std::printf("trace file   %9.3f MB\n", sizeError ? 0.0 : static_cast<double>(traceBytes) / 1e6);
+  // The trace writes its lines outside the counted port calls: its cost is in this figure, the
+  // simulator's lateness under load is not.
+  const Spread onTrips = SpreadOf(on.counts.frameRoundTrips);
+  std::printf(
+      "engine between calls %.3f s (trace off %.3f s); frame round trip median %.3f ms "
+      "(trace off %.3f ms)\n",
+      ToSeconds(on.counts.betweenCalls), ToSeconds(c.betweenCalls), onTrips.median, trips.median);
+  PrintOverWire(on.counts.frameRoundTrips, frameWireMs);
+
+  std::printf("\nratio to wire time: trace off %.4f, trace on %.4f (target <= %.2f): %s\n", ratio,
+              on.Ratio(), kTargetRatio,
+              Verdict(ratio <= kTargetRatio && on.Ratio() <= kTargetRatio));
 
   if (options.baseline) {
     const auto frameCount = static_cast<uint32_t>(c.frameRoundTrips.size());

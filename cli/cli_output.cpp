@@ -40,26 +40,23 @@ const char* KindName(DisplayChange::Kind kind) {
   return "line";
 }
 
-}  // namespace
-
-bool ParseBlockLine(const std::string& text, uint32_t& block, uint32_t& blocks, bool& finished) {
-  static const std::string kHead = "   Uploading ";
-  static const std::string kTail = " ...";
-  if (text.rfind(kHead, 0) != 0) {
-    return false;
+const char* StepName(UploadStep step) {
+  switch (step) {
+    case UploadStep::Logic:
+      return "logic";
+    case UploadStep::Processor:
+      return "processor";
+    case UploadStep::Bios:
+      return "bios";
+    case UploadStep::UpgradeCode:
+      return "upgrade-code";
+    case UploadStep::None:
+      break;
   }
-  unsigned a = 0;
-  unsigned b = 0;
-  int consumed = 0;
-  if (std::sscanf(text.c_str() + kHead.size(), "%u block of %u ...%n", &a, &b, &consumed) != 2 ||
-      consumed == 0) {
-    return false;
-  }
-  block = a;
-  blocks = b;
-  finished = kHead.size() + static_cast<size_t>(consumed) < text.size();
-  return true;
+  return "none";
 }
+
+}  // namespace
 
 CliOutput::CliOutput(std::FILE* out, bool terminal, bool json)
     : out_(out), terminal_(terminal && !json), json_(json) {}
@@ -78,36 +75,44 @@ void CliOutput::Display(const DisplayChange& change) {
     if (change.kind == DisplayChange::Kind::Line || change.kind == DisplayChange::Kind::Title) {
       event["text"] = change.text;
     }
+    if (change.progress.Any()) {
+      event["step"] = StepName(change.progress.step);
+      event["block"] = change.progress.block;
+      event["blocks"] = change.progress.blocks;
+      event["ended"] = change.progress.ended;
+    }
     Emit(event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
     return;
   }
   if (change.kind == DisplayChange::Kind::Line && !change.text.empty()) {
-    Line(change.page, change.line, change.text);
+    Line(change);
   }
 }
 
-void CliOutput::Line(uint32_t page, uint32_t line, const std::string& text) {
-  uint32_t block = 0;
-  uint32_t blocks = 0;
-  bool finished = false;
-  if (pending_ && (pending_->page != page || pending_->line != line)) {
+void CliOutput::Line(const DisplayChange& change) {
+  if (pending_ && (pending_->page != change.page || pending_->line != change.line)) {
     Flush();
   }
-  if (ParseBlockLine(text, block, blocks, finished)) {
-    BlockLine(page, line, text, block, blocks, finished);
+  if (change.progress.Any()) {
+    BlockLine(change);
     return;
   }
-  pending_ = Pending{page, line, text};
+  pending_ = Pending{change.page, change.line, change.text};
   if (terminal_) {
-    std::fprintf(out_, "\r\033[K%s", text.c_str());
+    std::fprintf(out_, "\r\033[K%s", change.text.c_str());
     std::fflush(out_);
   }
 }
 
-void CliOutput::BlockLine(uint32_t page, uint32_t line, const std::string& text, uint32_t block,
-                          uint32_t blocks, bool finished) {
-  pending_ = Pending{page, line, text};
-  if (finished) {
+void CliOutput::BlockLine(const DisplayChange& change) {
+  const std::string& text = change.text;
+  const uint32_t block = change.progress.block;
+  const uint32_t blocks = change.progress.blocks;
+  // A line whose text does not count the blocks (the upgrade code's) is printed to a file only
+  // in its final form, as before it had progress.
+  const bool newText = !pending_ || pending_->text != text;
+  pending_ = Pending{change.page, change.line, text};
+  if (change.progress.ended) {
     Flush();
     lastDecile_ = 0;
     return;
@@ -121,7 +126,7 @@ void CliOutput::BlockLine(uint32_t page, uint32_t line, const std::string& text,
     std::fprintf(out_, "\r\033[K%s [%s] %3u%%", text.c_str(), bar.c_str(),
                  blocks == 0 ? 100u : static_cast<unsigned>(uint64_t{block} * 100 / blocks));
     std::fflush(out_);
-  } else if (block < blocks && (block == 1 || decile > lastDecile_)) {
+  } else if (newText && block < blocks && (block == 1 || decile > lastDecile_)) {
     std::fprintf(out_, "%s\n", text.c_str());
     std::fflush(out_);
   }

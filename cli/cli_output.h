@@ -12,9 +12,9 @@ namespace veltr::cli {
 
 // Prints what the engine reports: the display lines as they change, the messages of the job end,
 // and the final result. On a terminal a line is shown at once and redrawn in place while it grows
-// (the search lines, the cold boot count-down), and the block lines get a progress bar; into a
-// file or pipe every line is printed once in its final form, with block progress every tenth.
-// With json, every event is one JSON object on a line of its own.
+// (the search lines, the cold boot count-down), and the lines that count the blocks of an upload
+// get a progress bar; into a file or pipe every line is printed once in its final form, with
+// block progress every tenth. With json, every event is one JSON object on a line of its own.
 class CliOutput {
  public:
   CliOutput(std::FILE* out, bool terminal, bool json);
@@ -36,9 +36,8 @@ class CliOutput {
     uint32_t line;
     std::string text;
   };
-  void Line(uint32_t page, uint32_t line, const std::string& text);
-  void BlockLine(uint32_t page, uint32_t line, const std::string& text, uint32_t block,
-                 uint32_t blocks, bool finished);
+  void Line(const DisplayChange& change);
+  void BlockLine(const DisplayChange& change);
   void Emit(const std::string& jsonLine);
 
   std::FILE* out_;
@@ -47,8 +46,5 @@ class CliOutput {
   std::optional<Pending> pending_;
   uint32_t lastDecile_ = 0;
 };
-
-// "   Uploading 17 block of 3000 ..." with any tail: the two numbers; none for other lines.
-bool ParseBlockLine(const std::string& text, uint32_t& block, uint32_t& blocks, bool& finished);
 
 }  // namespace veltr::cli

@@ -45,6 +45,7 @@ struct Options {
   bool bios = false;
   bool yes = false;
   bool json = false;
+  std::string traceFile;
   std::string userText[2];
 };
 
@@ -101,11 +102,10 @@ int UsageError(const std::string& text) {
 // Runs the notices of the engine until no job is left: display changes are printed, and each
 // job-finished notice runs the job end, which may start the next job (a retry, or leaving
 // upgrade mode after a firmware upgrade).
-void RunUntilIdle(UpgradeEngine& engine, CVeltrJobs& jobs, CVeltrNoticeQueue& queue,
-                  CliOutput& output) {
+void RunUntilIdle(UpgradeEngine& engine, CVeltrJobs& jobs, CliOutput& output) {
   while (engine.IsBusy()) {
     g_jobRunning.store(true);
-    const auto notice = queue.Take(std::chrono::milliseconds(200));
+    const auto notice = engine.Notices().Take(std::chrono::milliseconds(200));
     if (g_interrupted.exchange(false)) {
       output.Note("Please, wait for upload completion.");
     }
@@ -224,9 +224,7 @@ int Run(const Options& options, Command command) {
   settings.uploadBios = options.bios ? 1 : 0;
 
   std::string error;
-  CVeltrNoticeQueue queue;
   IVeltrDisplay display;
-  display.SetNotices(&queue);
   PackageVersionTable package;
   UpgradeEngine engine;
   if (!FillPortMap(options, engine.PortMap(), error)) {
@@ -250,8 +248,10 @@ int Run(const Options& options, Command command) {
     LoadPackageDescription(DefaultPackageIniPath(), package);
   }
 
+  if (!options.traceFile.empty() && !engine.StartTrace(options.traceFile, error)) {
+    return UsageError("cannot write the wire trace: " + error);
+  }
   engine.SetDisplay(&display);
-  engine.SetNotices(&queue);
   engine.SetSettings(&settings);
   engine.SetPackage(&package);
   engine.SetWorkingFolder(options.packageDir);
@@ -269,7 +269,7 @@ int Run(const Options& options, Command command) {
   } else {
     jobs.OnEnterUpgradeMode();
   }
-  RunUntilIdle(engine, jobs, queue, output);
+  RunUntilIdle(engine, jobs, output);
   // The system's reasons for the ports that would not open: what the status lines cannot say.
   for (const auto& detail : engine.connectionDetails) {
     std::fprintf(stderr, "veltr: %s\n", detail.c_str());
@@ -308,7 +308,7 @@ int Run(const Options& options, Command command) {
     output.Result(name, kExitUsage, ui.Declined() ? "declined" : ui.LastMessage());
     return kExitUsage;
   }
-  RunUntilIdle(engine, jobs, queue, output);
+  RunUntilIdle(engine, jobs, output);
   const JobOutcome* outcome = jobs.OutcomeOf(JobKindOf(command));
   if (outcome == nullptr && !jobs.Outcomes().empty()) {
     outcome = &jobs.Outcomes().back();
@@ -348,6 +348,9 @@ void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads
   }
   sub.add_flag("--yes,-y", options.yes, "Answer the confirmations and offers with their default");
   sub.add_flag("--json", options.json, "One JSON object per event, and a final result object");
+  sub.add_option("--trace", options.traceFile,
+                 "Write every exchange on the port into FILE (the wire trace, for the factory)")
+      ->type_name("FILE");
 }
 
 }  // namespace

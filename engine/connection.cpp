@@ -114,8 +114,8 @@ bool Search(UpgradeEngine& engine) {
 }
 
 int32_t Attempt(UpgradeEngine& engine, const ConnectRequest& request) {
-  IVeltrPort& port = engine.PortFor(request.portName);
-  engine.SetCurrentPort(port);
+  engine.SetCurrentPort(engine.PortFor(request.portName));
+  IVeltrPort& port = engine.CurrentPort();
 
   PortSettings portSettings;
   portSettings.name = request.portName;

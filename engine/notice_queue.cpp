@@ -9,7 +9,7 @@ void CVeltrNoticeQueue::DisplayChanged(const DisplayChange& change) {
 }
 
 void CVeltrNoticeQueue::JobFinished() {
-  Push({Notice::Kind::JobFinished, {}});
+  Push({Notice::Kind::JobFinished, DisplayChange{}});
 }
 
 void CVeltrNoticeQueue::Push(Notice notice) {
@@ -18,6 +18,9 @@ void CVeltrNoticeQueue::Push(Notice notice) {
     notices_.push_back(std::move(notice));
   }
   ready_.notify_one();
+  if (wakeUp_) {
+    wakeUp_();
+  }
 }
 
 std::optional<Notice> CVeltrNoticeQueue::Take(std::chrono::milliseconds timeout) {

@@ -3,8 +3,10 @@
 #include <chrono>
 #include <condition_variable>
 #include <deque>
+#include <functional>
 #include <mutex>
 #include <optional>
+#include <utility>
 
 #include "engine/display.h"
 
@@ -17,12 +19,19 @@ struct Notice {
   DisplayChange change;
 };
 
-// Hands the engine's notices from the worker to a waiting thread, first in, first out: the
-// command line's and the tests' stand-in for the desktop program's queued signals.
+// The engine's one channel to its front end: display changes and job-finished notices, first in,
+// first out, from the worker to the front end's own thread. Because both kinds go through this one
+// queue, a job's finished notice can never overtake its last line. The command line waits in
+// Take; a desktop program sets a wake-up that posts one call to its own thread, which then takes
+// every notice there is.
 class CVeltrNoticeQueue final : public IVeltrNotices {
  public:
   void DisplayChanged(const DisplayChange& change) override;
   void JobFinished() override;
+
+  // Called on the sending thread after every notice, outside the queue's lock. Set before any
+  // job runs.
+  void SetWakeUp(std::function<void()> wakeUp) { wakeUp_ = std::move(wakeUp); }
 
   // Waits until a notice is there or the time is up.
   std::optional<Notice> Take(std::chrono::milliseconds timeout);
@@ -34,6 +43,7 @@ class CVeltrNoticeQueue final : public IVeltrNotices {
   std::mutex mutex_;
   std::condition_variable ready_;
   std::deque<Notice> notices_;
+  std::function<void()> wakeUp_;
 };
 
 }  // namespace veltr

@@ -18,6 +18,18 @@ class CVeltrPageLines {
       display_->SetLine(page_, line, text);
     }
   }
+  // A block line: its text and block n of m of the upload it counts.
+  void SetProgress(uint32_t line, const std::string& text, const UploadProgress& progress) {
+    if (display_ != nullptr) {
+      display_->SetProgressLine(page_, line, text, progress);
+    }
+  }
+  // Block n of m for a line whose text does not count them.
+  void Progress(uint32_t line, const UploadProgress& progress) {
+    if (display_ != nullptr) {
+      display_->SetLineProgress(page_, line, progress);
+    }
+  }
   void Append(uint32_t line, const std::string& text) {
     if (display_ != nullptr) {
       display_->AppendLine(page_, line, text);

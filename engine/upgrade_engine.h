@@ -3,19 +3,23 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
+#include "base/port.h"
 #include "engine/app_settings.h"
 #include "engine/device_info.h"
 #include "engine/display.h"
+#include "engine/notice_queue.h"
 #include "engine/worker.h"
 #include "package/package_description.h"
-#include "base/port.h"
 #include "transport/port_ethernet.h"
 #include "transport/port_map.h"
 #include "transport/port_rs232.h"
+#include "transport/port_trace.h"
 #include "transport/port_usb.h"
+#include "transport/wire_trace.h"
 
 namespace veltr {
 
@@ -41,10 +45,14 @@ class UpgradeEngine {
   UpgradeEngine(const UpgradeEngine&) = delete;
   UpgradeEngine& operator=(const UpgradeEngine&) = delete;
 
-  // Wiring, before the first job. Absent display or notices: reports are dropped.
-  void SetDisplay(IVeltrDisplay* display) { display_ = display; }
+  // Wiring, before the first job. The display's changes go into the engine's notice channel;
+  // without a display, reports are dropped. A display must outlive the engine or be taken back
+  // with SetDisplay(nullptr) before it goes.
+  void SetDisplay(IVeltrDisplay* display);
   void SetSettings(AppSettings* settings) { settings_ = settings; }
-  void SetNotices(IVeltrNotices* notices) { notices_ = notices; }
+  // The one channel to the front end: every display change and, behind a job's last change, its
+  // job-finished notice, first in, first out.
+  CVeltrNoticeQueue& Notices() { return notices_; }
   void SetPackage(const PackageVersionTable* table) { package_ = table; }
   // Where the images and "Build.txt" are; empty means the current folder.
   void SetWorkingFolder(std::string folder) { workingFolder_ = std::move(folder); }
@@ -69,7 +77,16 @@ class UpgradeEngine {
   // The port for a name: "USB", "Ethernet", anything else the serial port.
   IVeltrPort& PortFor(const std::string& name);
   IVeltrPort& CurrentPort() { return *current_; }
-  void SetCurrentPort(IVeltrPort& port) { current_ = &port; }
+  // While a wire trace is on, the current port is the given one behind the trace.
+  void SetCurrentPort(IVeltrPort& port) { current_ = &Traced(port); }
+
+  // The wire trace: every exchange on the current port, whichever port it is, goes into the file
+  // from the next port made current (and the current one at once). Written through a buffer,
+  // flushed at every job end and when the trace stops. Front-end thread, between jobs.
+  bool StartTrace(const std::string& path, std::string& error);
+  void StopTrace();
+  bool Tracing() const { return trace_ != nullptr; }
+
   CVeltrPortRS232& SerialPort() { return serial_; }
   CVeltrPortUSB& UsbPort() { return usb_; }
   CVeltrPortEthernet& EthernetPort() { return ethernet_; }
@@ -90,9 +107,11 @@ class UpgradeEngine {
   std::vector<std::string> connectionDetails;
 
  private:
+  IVeltrPort& Traced(IVeltrPort& port);
+
   IVeltrDisplay* display_ = nullptr;
   AppSettings* settings_ = nullptr;
-  IVeltrNotices* notices_ = nullptr;
+  CVeltrNoticeQueue notices_;
   const PackageVersionTable* package_ = nullptr;
   std::string workingFolder_;
   AppSettings ownSettings_;
@@ -103,6 +122,8 @@ class UpgradeEngine {
   CVeltrPortUSB usb_;
   CVeltrPortEthernet ethernet_;
   IVeltrPort* current_ = &serial_;
+  std::unique_ptr<CVeltrWireTrace> trace_;
+  std::unique_ptr<CVeltrPortTrace> tracePort_;
 
   std::atomic<bool> connected_{false};
   bool busy_ = false;

@@ -15,6 +15,9 @@ namespace veltr {
 namespace {
 
 constexpr uint32_t kProgressPage = 1;
+// Where the search reports the upgrade code upload.
+constexpr uint32_t kUpgradeCodePage = 0;
+constexpr uint32_t kUpgradeCodeLine = 1;
 constexpr uint32_t kImagePageSize = 256;
 
 // The first page the processor upload writes, replaced by the real page 0 at the very end. Over
@@ -37,10 +40,11 @@ CVeltrPageLines ProgressLines(UpgradeEngine& engine) {
   return CVeltrPageLines(engine.Display(), kProgressPage);
 }
 
-void ShowBlock(CVeltrPageLines& lines, uint32_t line, uint32_t block, uint32_t blocks) {
+void ShowBlock(CVeltrPageLines& lines, uint32_t line, UploadStep step, uint32_t block,
+               uint32_t blocks) {
   char text[64];
   std::snprintf(text, sizeof text, "   Uploading %u block of %u ...", block, blocks);
-  lines.Set(line, text);
+  lines.SetProgress(line, text, {step, block, blocks});
 }
 
 // The package version of the connected type: low 16 bits, 0 for an unknown type.
@@ -56,6 +60,8 @@ std::string FileVersionLine(const UpgradeEngine& engine) {
 
 }  // namespace
 
+// The upgrade code goes in while the search line says " Uploading upgrade code ..."; its blocks
+// are counted on that line without changing its text.
 ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
   IVeltrPort& port = engine.CurrentPort();
   const int32_t portId = port.GetPortId();
@@ -71,7 +77,10 @@ ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
     return FailedLoadFile;
   }
   CVeltrCommandUpgradeCodePageWrite write;
-  for (uint32_t i = 0; i < image.GetSize(); ++i) {
+  CVeltrPageLines searchLines(engine.Display(), kUpgradeCodePage);
+  const uint32_t pages = image.GetSize();
+  for (uint32_t i = 0; i < pages; ++i) {
+    searchLines.Progress(kUpgradeCodeLine, {UploadStep::UpgradeCode, i + 1, pages});
     const PageRecord record{image.At(i), image.GetPageSize(), i, reportedType};
     if (write.Execute(port, &record) != Ok) {
       return CommunicationFailed;
@@ -174,7 +183,7 @@ ResultCode SendLogicImage(UpgradeEngine& engine, const CVeltrPageFile& image) {
   CVeltrCommandPROMPageWrite write;
   const uint32_t pages = image.GetSize();
   for (uint32_t i = 0; i < pages; ++i) {
-    ShowBlock(lines, 4, i + 1, pages);
+    ShowBlock(lines, 4, UploadStep::Logic, i + 1, pages);
     const PageRecord record{image.At(i), kImagePageSize, i, type};
     const ResultCode result = write.Execute(engine.CurrentPort(), &record);
     if (result != Ok) {
@@ -202,11 +211,12 @@ ResultCode SendProcessorImage(UpgradeEngine& engine, const CVeltrPageFile& image
 
   uint8_t placeholder[kImagePageSize];
   FillPlaceholderPage(port, placeholder);
-  ShowBlock(lines, b + 4, 1, blocks);
+  const UploadStep step = engine.uploadBios != 0 ? UploadStep::Bios : UploadStep::Processor;
+  ShowBlock(lines, b + 4, step, 1, blocks);
   const PageRecord first{placeholder, kImagePageSize, 0, type};
   ResultCode result = write.Execute(port, &first);
   for (uint32_t i = pages; result == Ok && i-- > 0;) {
-    ShowBlock(lines, b + 4, pages - i + 1, blocks);
+    ShowBlock(lines, b + 4, step, pages - i + 1, blocks);
     const PageRecord record{image.At(i), kImagePageSize, i, type};
     result = write.Execute(port, &record);
   }

@@ -1,8 +1,8 @@
 #include <cstring>
 
+#include "base/port.h"
 #include "protocol/command_steps.h"
 #include "protocol/commands.h"
-#include "base/port.h"
 
 namespace veltr {
 
@@ -51,6 +51,7 @@ ResultCode ReadyThenFollowUp(IVeltrPort& port, CVeltrBuffer& answer, bool readRe
 }  // namespace
 
 CVeltrCommandProgramModeEnter::CVeltrCommandProgramModeEnter() {
+  MarkSecret("access sequence");
   if (Resize(kAccessSequenceSize)) {
     // Stored one byte at a time through a volatile pointer so that the access sequence never
     // sits in the program image as one block.

@@ -7,17 +7,20 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <memory>
 #include <ostream>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "devsim/device_state.h"
 #include "devsim/device_table.h"
 #include "e2e/process.h"
+#include "protocol/commands.h"
 
 namespace veltr::e2e {
 namespace {
@@ -586,6 +589,94 @@ TEST_F(E2eTest, UpgradeRecoversFromDroppedAndCorruptAnswersAndStrayBytes) {
   const auto device = Device();
   EXPECT_EQ(device.LogicBytes(logic.size()), logic);
   EXPECT_EQ(device.ProcessorBytes(processor.size()), processor);
+}
+
+// The wire trace of a small upgrade: every frame in the order it crossed the line, the program
+// mode's access sequence never in clear, the times never going back.
+TEST_F(E2eTest, TraceOfAnUpgradeHoldsEveryFrameInOrder) {
+  WritePackageFile("pk1a1211.sop", ImageBytes(31146, 9));
+  WritePackageFile("uk1a1211.bin", ImageBytes(1000, 10));
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101"});
+  const std::string trace = (folder_ / "upgrade.trace").string();
+  const auto r = Veltr({"upgrade", "--yes", "--trace", trace}, OnCom1(tty));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+
+  std::ifstream in(trace);
+  ASSERT_TRUE(in) << "no trace file";
+  std::vector<std::string> what;
+  std::string text;
+  long long lastTime = -1;
+  long long firstTime = -1;
+  for (std::string line; std::getline(in, line);) {
+    text += line + "\n";
+    if (line.empty() || line[0] == '#') {
+      continue;
+    }
+    std::istringstream fields(line);
+    long long time = -1;
+    std::string port;
+    fields >> time >> port;
+    ASSERT_GE(time, lastTime) << line;
+    ASSERT_TRUE(port == "COM1" || port == "RS232") << line;
+    lastTime = time;
+    firstTime = firstTime < 0 ? time : firstTime;
+    std::string rest;
+    std::getline(fields >> std::ws, rest);
+    what.push_back(rest);
+  }
+  EXPECT_GT(lastTime, firstTime);
+
+  // Where each kind of frame first went out, and how many of it.
+  auto first = [&](const std::string& head) {
+    for (size_t i = 0; i < what.size(); ++i) {
+      if (what[i].rfind(head, 0) == 0) {
+        return static_cast<long>(i);
+      }
+    }
+    return -1L;
+  };
+  auto count = [&](const std::string& head) {
+    return std::count_if(what.begin(), what.end(),
+                         [&](const std::string& w) { return w.rfind(head, 0) == 0; });
+  };
+  const long open = first("open 0 19200");
+  const long entry = first("> 16 <access sequence, 16 bytes>");
+  const long eepromRead = first("> 1 40");
+  const long logicPage = first("> 261 10 00 00 ");
+  const long processorPlaceholder = first("> 261 20 00 00 FF FF");
+  const long eepromWrite = first("> 1 42");
+  EXPECT_LT(-1, open);
+  EXPECT_LT(open, entry);
+  EXPECT_LT(entry, eepromRead);
+  EXPECT_LT(eepromRead, logicPage);
+  EXPECT_LT(logicPage, processorPlaceholder);
+  EXPECT_LT(processorPlaceholder, eepromWrite);
+  EXPECT_EQ(count("> 261 10 "), 122);
+  EXPECT_EQ(count("> 261 20 "), 5) << "four pages and the placeholder";
+  EXPECT_EQ(count("< 4 55 "), 122 + 5) << "every page acknowledged";
+  EXPECT_GE(count("timeout "), 1);
+
+  CVeltrCommandProgramModeEnter sequence;
+  std::string clear;
+  for (uint32_t i = 0; i < sequence.GetSize(); ++i) {
+    char hex[4];
+    std::snprintf(hex, sizeof hex, " %02X", *sequence.At(i));
+    clear += hex;
+  }
+  EXPECT_EQ(text.find(clear.substr(1)), std::string::npos) << "the access sequence in clear";
+}
+
+// A front end draws its progress bar from the data beside the text, never from the text.
+TEST_F(E2eTest, JsonBlockLinesCarryTheirProgress) {
+  WritePackageFile("uk1a1211.bin", ImageBytes(1000, 11));
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101"});
+  const auto r = Veltr({"upgrade", "--yes", "--no-logic", "--json"}, OnCom1(tty));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_NE(r.out.find("\"text\":\"   Uploading 1 block of 5 ...\""), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"block\":1,\"blocks\":5,\"ended\":false"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"block\":5,\"blocks\":5,\"ended\":true"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("\"step\":\"processor\""), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("\"step\":\"logic\""), std::string::npos) << "--no-logic";
 }
 
 TEST_F(E2eTest, UserTextAndSettingsEraseReachTheEeprom) {

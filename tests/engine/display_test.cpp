@@ -2,19 +2,28 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 #include "engine/device_info.h"
 #include "engine/notice_queue.h"
 #include "engine/text_codec.h"
+#include "engine/upgrade_engine.h"
 
 namespace veltr {
 namespace {
 
-TEST(Display, OutOfRangeChangesAreRefusedAndNotAnnounced) {
+// A display wired as every front end wires it: through the engine, into its one channel.
+class WiredDisplay : public ::testing::Test {
+ protected:
+  void SetUp() override { engine.SetDisplay(&display); }
+
   IVeltrDisplay display;
-  CVeltrNoticeQueue queue;
-  display.SetNotices(&queue);
+  UpgradeEngine engine;
+  CVeltrNoticeQueue& queue = engine.Notices();
+};
+
+TEST_F(WiredDisplay, OutOfRangeChangesAreRefusedAndNotAnnounced) {
   EXPECT_FALSE(display.SetLine(0, 15, "x"));
   EXPECT_FALSE(display.SetLine(2, 0, "x"));
   EXPECT_FALSE(display.AppendLine(0, 15, "x"));
@@ -35,10 +44,7 @@ TEST(Display, ClearPageKeepsFifteenEmptyLines) {
   }
 }
 
-TEST(Display, NoticesCarryTheWholeLineInOrder) {
-  IVeltrDisplay display;
-  CVeltrNoticeQueue queue;
-  display.SetNotices(&queue);
+TEST_F(WiredDisplay, NoticesCarryTheWholeLineInOrder) {
   display.SetLine(0, 1, "   Searching COM1 ...");
   display.AppendLine(0, 1, " Skipped");
   display.SetTitle("MT10E");
@@ -50,6 +56,73 @@ TEST(Display, NoticesCarryTheWholeLineInOrder) {
   EXPECT_EQ(second->change.text, "   Searching COM1 ... Skipped");
   EXPECT_EQ(third->change.kind, DisplayChange::Kind::Title);
   EXPECT_EQ(display.GetTitle(), "MT10E");
+}
+
+// A block line keeps its progress until it is set again; what is appended to it ends the step.
+TEST_F(WiredDisplay, BlockLinesCarryTheirProgress) {
+  display.SetProgressLine(1, 4, "   Uploading 3 block of 9 ...", {UploadStep::Logic, 3, 9});
+  display.AppendLine(1, 4, " Failed: no response");
+  display.SetLine(1, 4, "plain");
+  display.SetProgressLine(1, 11, "   Uploading 1 block of 2 ...", {UploadStep::Bios, 1, 2});
+  display.ClearPage(1);
+
+  std::vector<UploadProgress> seen;
+  while (const auto notice = queue.TryTake()) {
+    seen.push_back(notice->change.progress);
+  }
+  ASSERT_EQ(seen.size(), 5u);
+  EXPECT_EQ(seen[0].step, UploadStep::Logic);
+  EXPECT_EQ(seen[0].block, 3u);
+  EXPECT_EQ(seen[0].blocks, 9u);
+  EXPECT_FALSE(seen[0].ended);
+  EXPECT_EQ(seen[1].step, UploadStep::Logic) << "the appended result keeps the count";
+  EXPECT_EQ(seen[1].block, 3u);
+  EXPECT_TRUE(seen[1].ended);
+  EXPECT_FALSE(seen[2].Any()) << "a plain line counts nothing";
+  EXPECT_FALSE(display.GetProgress(1, 4).Any());
+  EXPECT_FALSE(display.GetProgress(1, 11).Any()) << "cleared with its page";
+}
+
+// An appended text on an ordinary line is not a step's end.
+TEST_F(WiredDisplay, AppendingToAPlainLineCarriesNoProgress) {
+  display.SetLine(0, 1, "   Searching COM1 ...");
+  display.AppendLine(0, 1, " Skipped");
+  EXPECT_FALSE(display.GetProgress(0, 1).Any());
+  EXPECT_FALSE(display.GetProgress(0, 1).ended);
+}
+
+// The job-finished notice goes into the same channel as the lines, behind the last of them:
+// however fast the worker writes, the front end takes them in the order they were made.
+TEST_F(WiredDisplay, ManyLinesThenFinishedArriveInOrderFromTheWorker) {
+  constexpr int kLines = 5000;
+  std::atomic<int> wakeUps{0};
+  queue.SetWakeUp([&] { ++wakeUps; });
+  ASSERT_TRUE(engine.StartJob([](UpgradeEngine& e) {
+    for (int i = 0; i < kLines; ++i) {
+      e.Display()->SetLine(1, static_cast<uint32_t>(i % 15), std::to_string(i));
+    }
+  }));
+  int next = 0;
+  for (;;) {
+    const auto notice = queue.Take(std::chrono::seconds(30));
+    ASSERT_TRUE(notice) << "stuck after " << next << " lines";
+    if (notice->kind == Notice::Kind::JobFinished) {
+      break;
+    }
+    ASSERT_EQ(notice->change.text, std::to_string(next)) << "out of order";
+    ++next;
+  }
+  EXPECT_EQ(next, kLines) << "finished overtook a line";
+  engine.WaitForWorker();
+  EXPECT_EQ(wakeUps.load(), kLines + 1) << "one wake-up per notice";
+  EXPECT_FALSE(queue.TryTake());
+}
+
+// A display handed to another engine, or taken back, no longer feeds the first one's channel.
+TEST_F(WiredDisplay, TakingTheDisplayBackUnhooksIt) {
+  engine.SetDisplay(nullptr);
+  display.SetLine(0, 0, "x");
+  EXPECT_FALSE(queue.TryTake());
 }
 
 // A reader on another thread sees every line either before or after a change, never in between.

@@ -52,8 +52,6 @@ class JobsTest : public EngineTest {
  protected:
   void SetUp() override {
     EngineTest::SetUp();
-    display_.SetNotices(&queue_);
-    engine_.SetNotices(&queue_);
     // Nothing answers on any COM port: every open fails at once.
     for (int i = 0; i < 4; ++i) {
       engine_.PortMap().Set(i, (folder_ / ("no-tty-" + std::to_string(i))).string());
@@ -76,7 +74,7 @@ class JobsTest : public EngineTest {
     }
   }
 
-  CVeltrNoticeQueue queue_;
+  CVeltrNoticeQueue& queue_ = engine_.Notices();
   FakeUi ui_;
   CVeltrJobs jobs_{engine_, ui_};
   int finishedNotices_ = 0;

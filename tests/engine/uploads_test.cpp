@@ -120,6 +120,67 @@ TEST_F(UploadsTest, SilentDeviceMidUploadShowsNoResponse) {
   EXPECT_EQ(Line(1, 4), "   Uploading 40 block of 122 ... Failed: no response");
 }
 
+struct BlockProgressCase {
+  const char* name;
+  UploadStep step;
+  uint32_t page;
+  uint32_t line;
+  uint32_t blocks;
+};
+
+class BlockProgressTest : public UploadsTest,
+                          public ::testing::WithParamInterface<BlockProgressCase> {
+ protected:
+  ResultCode Upload(UploadStep step) {
+    switch (step) {
+      case UploadStep::Logic:
+        WriteFile("pk1a1211.sop", ImageBytes(31146));
+        return UploadLogicDsp(engine_);
+      case UploadStep::Processor:
+        WriteFile("uk1a1211.bin", ImageBytes(1000));
+        return UploadProcessor(engine_);
+      default:
+        WriteFile("urx7usu1101.bin", ImageBytes(1000));
+        engine_.SetCurrentPort(usb_);
+        return UploadUpgradeCode(engine_, RIFSX7);
+    }
+  }
+  FakeDevicePort usb_{"USB", kPortUsb};
+};
+
+// Every block of an upload reaches the front end as data beside the text: the step, block n of m
+// counting up, and the step's end when its result is appended.
+TEST_P(BlockProgressTest, EveryBlockIsCountedAsData) {
+  const auto& c = GetParam();
+  ASSERT_EQ(Upload(c.step), Ok);
+  std::vector<UploadProgress> counted;
+  while (const auto notice = engine_.Notices().TryTake()) {
+    const DisplayChange& change = notice->change;
+    if (change.page == c.page && change.line == c.line && change.progress.Any()) {
+      EXPECT_EQ(change.progress.step, c.step);
+      counted.push_back(change.progress);
+    }
+  }
+  ASSERT_EQ(counted.size(), c.blocks + (c.step == UploadStep::UpgradeCode ? 0 : 1));
+  for (uint32_t i = 0; i < c.blocks; ++i) {
+    EXPECT_EQ(counted[i].block, i + 1);
+    EXPECT_EQ(counted[i].blocks, c.blocks);
+    EXPECT_FALSE(counted[i].ended);
+  }
+  if (c.step != UploadStep::UpgradeCode) {
+    EXPECT_TRUE(counted.back().ended) << "\" Done\" ends the step";
+    EXPECT_EQ(counted.back().block, c.blocks);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Uploads, BlockProgressTest,
+    ::testing::Values(BlockProgressCase{"Logic", UploadStep::Logic, 1, 4, 122},
+                      BlockProgressCase{"Processor", UploadStep::Processor, 1, 11, 5},
+                      // Two pages of 512 bytes; the search line's text stays as it is.
+                      BlockProgressCase{"UpgradeCode", UploadStep::UpgradeCode, 0, 1, 2}),
+    [](const auto& info) { return info.param.name; });
+
 struct ImageRefusalCase {
   const char* name;
   bool logic;
@@ -164,30 +225,26 @@ INSTANTIATE_TEST_SUITE_P(
                          "   Loading file ... Failed: missing file"}),
     [](const auto& info) { return info.param.name; });
 
-// Keeps every line change of page 1 in the order the display model took it.
-class LineRecorder : public IVeltrNotices {
- public:
-  void DisplayChanged(const DisplayChange& change) override {
-    if (change.kind == DisplayChange::Kind::Line && change.page == 1) {
-      changes.emplace_back(change.line, change.text);
-    }
-  }
-  void JobFinished() override {}
-  std::vector<std::pair<uint32_t, std::string>> changes;
-};
-
 // A whole firmware upgrade writes its lines in the same order as the steps always did: each
 // image's loading lines right before its own upload, although every image was read first.
 TEST_F(UploadsTest, FirmwareUpgradeLinesKeepTheirOrder) {
   WriteFile("pk1a1211.sop", ImageBytes(31146));
   WriteFile("uk1a1211.bin", ImageBytes(600));
-  LineRecorder recorder;
-  display_.SetNotices(&recorder);
+  while (engine_.Notices().TryTake()) {
+  }
   ASSERT_EQ(UploadFirmware(engine_), Ok);
-  display_.SetNotices(nullptr);
 
+  // Every line change of page 1, in the order the display model took it.
+  std::vector<std::pair<uint32_t, std::string>> changes;
+  while (const auto notice = engine_.Notices().TryTake()) {
+    const DisplayChange& change = notice->change;
+    if (notice->kind == Notice::Kind::Display && change.kind == DisplayChange::Kind::Line &&
+        change.page == 1) {
+      changes.emplace_back(change.line, change.text);
+    }
+  }
   std::vector<std::pair<uint32_t, std::string>> steps;
-  for (const auto& change : recorder.changes) {
+  for (const auto& change : changes) {
     const bool blockUnderWay = change.second.rfind("   Uploading ", 0) == 0 &&
                                change.second.find(" Done") == std::string::npos;
     if (!blockUnderWay) {
