@@ -30,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "base/port.h"
 #include "engine/app_settings.h"
 #include "engine/connection.h"
 #include "engine/display.h"
@@ -40,7 +41,7 @@
 #include "protocol/commands.h"
 #include "protocol/device_types.h"
 #include "protocol/result_code.h"
-#include "base/port.h"
+#include "transport/system_ports.h"
 
 namespace {
 
@@ -126,7 +127,9 @@ class CountingPort final : public veltr::IVeltrPort {
  public:
   explicit CountingPort(veltr::IVeltrPort& inner) : inner_(inner) {}
 
-  int32_t Open(const veltr::PortSettings& settings) override { return inner_.Open(settings); }
+  veltr::ConnectResult Open(const veltr::PortSettings& settings) override {
+    return inner_.Open(settings);
+  }
   int32_t GetMode() const override { return inner_.GetMode(); }
   veltr::DeviceType GetDeviceType() const override { return inner_.GetDeviceType(); }
   bool Close() override { return inner_.Close(); }
@@ -134,7 +137,8 @@ class CountingPort final : public veltr::IVeltrPort {
   bool SetBaudRate(uint32_t rate) override { return inner_.SetBaudRate(rate); }
   uint32_t GetBaudRate() const override { return inner_.GetBaudRate(); }
   const char* GetName() const override { return inner_.GetName(); }
-  int32_t GetPortId() const override { return inner_.GetPortId(); }
+  veltr::PortId GetPortId() const override { return inner_.GetPortId(); }
+  std::vector<veltr::FoundDevice> FoundDevices() const override { return inner_.FoundDevices(); }
   std::string LastError() const override { return inner_.LastError(); }
 
   bool Write(const veltr::CVeltrBuffer& buffer) override {
@@ -593,8 +597,8 @@ void DrainNotices(veltr::CVeltrNoticeQueue& queue) {
 // Runs the firmware upgrade as the front ends do: a job on the engine's worker, this thread
 // taking the display notices until the job-finished notice comes.
 void UploadAsJob(veltr::UpgradeEngine& engine, veltr::CVeltrNoticeQueue& queue) {
-  if (!engine.StartJob(veltr::FirmwareBody)) {
-    engine.jobResult = veltr::InternalError;
+  if (!engine.StartJob(veltr::FirmwareBody, engine.Request())) {
+    engine.job = veltr::JobOutcome::OfWork(veltr::FirmwareUpgrade, veltr::InternalError);
     return;
   }
   for (;;) {
@@ -650,8 +654,11 @@ int Run(const Options& options) {
   if (!veltr::LoadPackageDescription(folder.File(veltr::kPackageIniName), package)) {
     return Fail("cannot read the package description just written");
   }
-  veltr::UpgradeEngine engine;
-  engine.PortMap().Set("COM1", simulator.SlavePath());
+  veltr::CVeltrPortMap portMap;
+  portMap.Set("COM1", simulator.SlavePath());
+  veltr::UpgradeEngine engine(veltr::MakeSystemPorts(portMap));
+  veltr::IVeltrPort& serial = engine.PortFor(veltr::kPortCom1);
+  engine.SetRequest(veltr::RequestFrom(settings));
   engine.SetDisplay(&display);
   engine.SetNotices(&queue);
   engine.SetSettings(&settings);
@@ -672,9 +679,9 @@ int Run(const Options& options) {
     return Fail(std::string("the simulator answered as ") + veltr::GetShortName(info.type) +
                 ", not " + kTypeName);
   }
-  if (engine.SerialPort().GetBaudRate() != kBaud) {
-    return Fail("the line runs at " + std::to_string(engine.SerialPort().GetBaudRate()) +
-                " baud, not " + std::to_string(kBaud));
+  if (serial.GetBaudRate() != kBaud) {
+    return Fail("the line runs at " + std::to_string(serial.GetBaudRate()) + " baud, not " +
+                std::to_string(kBaud));
   }
 
   // The image names and the logic length come from the engine's own tables for the device that
@@ -712,7 +719,7 @@ int Run(const Options& options) {
               WireSeconds(expectedOut + expectedIn));
   std::fflush(stdout);
 
-  CountingPort counted(engine.SerialPort());
+  CountingPort counted(serial);
   engine.SetCurrentPort(counted);
   const std::optional<double> simCpuBefore = simulator.CpuSeconds();
   const CpuSample cpuBefore = SampleCpu();
@@ -727,13 +734,13 @@ int Run(const Options& options) {
   const std::optional<double> simCpuAfter = simulator.CpuSeconds();
   engine.WaitForWorker();
   engine.ClearBusy();
-  engine.SetCurrentPort(engine.SerialPort());
+  engine.SetCurrentPort(serial);
   DrainNotices(queue);
 
-  if (engine.jobResult != veltr::Ok) {
+  if (!engine.job.Succeeded()) {
     const PortCounts& c = counted.Counts();
     std::string why =
-        veltr::FailureText(veltr::FirmwareUpgrade, engine.jobResult) + " " +
+        veltr::FailureText(veltr::FirmwareUpgrade, engine.job.WorkResult()) + " " +
         std::to_string(c.failedReads) + " reads and " + std::to_string(c.failedWrites) +
         " writes failed; the first: " + (c.firstFailure.empty() ? "none" : c.firstFailure);
     if (const std::string ended = simulator.Ended(); !ended.empty()) {

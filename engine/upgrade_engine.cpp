@@ -6,11 +6,16 @@
 
 namespace veltr {
 
-UpgradeEngine::UpgradeEngine() : settings_(&ownSettings_), package_(&ownPackage_) {}
+UpgradeEngine::UpgradeEngine(CVeltrPortSet ports)
+    : settings_(&ownSettings_),
+      package_(&ownPackage_),
+      ports_(std::move(ports)),
+      current_(&ports_.For(kPortCom1)) {}
 
 UpgradeEngine::~UpgradeEngine() {
   worker_.Wait();
-  Disconnect(*this);
+  // Program end: the device's leaving program mode has no one left to tell of a failure.
+  static_cast<void>(Disconnect(*this));
 }
 
 std::string UpgradeEngine::PackagePath(const std::string& fileName) const {
@@ -20,8 +25,10 @@ std::string UpgradeEngine::PackagePath(const std::string& fileName) const {
   return workingFolder_ + "/" + fileName;
 }
 
-bool UpgradeEngine::StartJob(JobBody body) {
+bool UpgradeEngine::StartJob(JobBody body, JobRequest request) {
   busy_ = true;
+  // Set before the thread exists, so the worker sees it whole.
+  request_ = std::move(request);
   const bool started = worker_.Start([this, body = std::move(body)] {
     body(*this);
     if (notices_ != nullptr) {
@@ -32,16 +39,6 @@ bool UpgradeEngine::StartJob(JobBody body) {
     busy_ = false;
   }
   return started;
-}
-
-IVeltrPort& UpgradeEngine::PortFor(const std::string& name) {
-  if (name == "USB") {
-    return usb_;
-  }
-  if (name == "Ethernet") {
-    return ethernet_;
-  }
-  return serial_;
 }
 
 }  // namespace veltr

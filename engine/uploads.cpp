@@ -32,8 +32,8 @@ void FillPlaceholderPage(const IVeltrPort& port, uint8_t (&page)[kImagePageSize]
   for (auto& byte : page) {
     byte = 0xFF;
   }
-  const std::string name = port.GetName();
-  if (name == "USB" || name == "Ethernet") {
+  const PortId id = port.GetPortId();
+  if (id == kPortUsb || id == kPortEthernet) {
     static constexpr uint8_t kBootVector[12] = {0x18, 0x5C, 0xE0, 0x6B, 0x80, 0x00,
                                                 0xEA, 0x1B, 0x80, 0x03, 0x16, 0x9F};
     for (size_t i = 0; i < sizeof kBootVector; ++i) {
@@ -67,11 +67,10 @@ std::string FileVersionLine(const UpgradeEngine& engine) {
 
 ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
   IVeltrPort& port = engine.CurrentPort();
-  const int32_t portId = port.GetPortId();
   if (reportedType == RIFEngine || reportedType == RIFRack) {
     return InvalidParameter;
   }
-  const std::string name = UpgradeCodeFileName(reportedType, portId);
+  const std::string name = UpgradeCodeFileName(reportedType, port.GetPortId());
   CVeltrPageFile image(UpgradeCodePageSize(reportedType));
   if (name.empty() || !image.Load(engine.PackagePath(name))) {
     return FailedLoadFile;
@@ -130,8 +129,8 @@ ResultCode UploadLogicDsp(UpgradeEngine& engine) {
 ResultCode UploadProcessor(UpgradeEngine& engine) {
   CVeltrPageLines lines = ProgressLines(engine);
   const DeviceInfo& info = engine.info;
-  const bool bios = engine.uploadBios != 0;
-  const uint32_t b = (engine.uploadLogic != 0 && !bios) ? 7 : 0;
+  const bool bios = engine.Request().uploadBios;
+  const uint32_t b = (engine.Request().uploadLogic && !bios) ? 7 : 0;
   lines.Set(b, bios ? "Loading Processor BIOS File" : "Loading Processor and HI Files");
   lines.Set(b + 1, FileVersionLine(engine));
   lines.Set(b + 2, "   Loading file ...");
@@ -211,8 +210,8 @@ ResultCode RecordUpgrade(UpgradeEngine& engine) {
 ResultCode UploadUserText(UpgradeEngine& engine) {
   DeviceInfo& info = engine.info;
   EepromInfoRecord record;
-  record.userText1 = engine.newUserText[0];
-  record.userText2 = engine.newUserText[1];
+  record.userText1 = engine.Request().newUserText[0];
+  record.userText2 = engine.Request().newUserText[1];
   record.versions[0] = info.logicVersion.high;
   record.versions[1] = info.logicVersion.low;
   record.versions[2] = info.processorVersion.high;

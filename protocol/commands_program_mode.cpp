@@ -1,8 +1,8 @@
 #include <cstring>
 
+#include "base/port.h"
 #include "protocol/command_steps.h"
 #include "protocol/commands.h"
-#include "base/port.h"
 
 namespace veltr {
 
@@ -20,8 +20,7 @@ constexpr uint32_t kWarmBootBaudRate = 57600;
 constexpr uint8_t kReady = 0x0D;
 
 bool IsSerialPort(const IVeltrPort& port) {
-  const char* name = port.GetName();
-  return name != nullptr && std::strcmp(name, "RS232") == 0;
+  return port.GetPortId() == kPortSerialObject;
 }
 
 // A follow-up whose request could not be allocated would go out as nothing while the caller

@@ -27,11 +27,18 @@ class FakeUi : public IVeltrJobUi {
     successes.emplace_back(message, exitUpgradeMode);
     return exitUpgradeMode;
   }
-  std::optional<int32_t> ColdBoot(int32_t searchedPort, bool searchedAll) override {
+  std::optional<PortId> ColdBoot(PortId searchedPort, bool searchedAll) override {
     coldBoots.emplace_back(searchedPort, searchedAll);
     return coldBootPort;
   }
-  std::optional<std::string> SelectDevice(IVeltrPort&) override { return std::nullopt; }
+  std::optional<FoundDevice> SelectDevice(PortId port,
+                                          const std::vector<FoundDevice>& found) override {
+    selections.emplace_back(port, found);
+    if (!pick || *pick >= found.size()) {
+      return std::nullopt;
+    }
+    return found[*pick];
+  }
   std::optional<std::array<std::string, 2>> EditUserTexts(
       const std::array<std::string, 2>& current) override {
     shownTexts = current;
@@ -39,12 +46,14 @@ class FakeUi : public IVeltrJobUi {
   }
 
   bool confirm = true;
-  std::optional<int32_t> coldBootPort;
+  std::optional<PortId> coldBootPort;
+  std::optional<size_t> pick;  // the entry SelectDevice picks; none cancels
   std::optional<std::array<std::string, 2>> newTexts;
   std::vector<std::string> questions;
   std::vector<std::pair<std::string, MessageIcon>> messages;
   std::vector<std::pair<std::string, bool>> successes;
-  std::vector<std::pair<int32_t, bool>> coldBoots;
+  std::vector<std::pair<PortId, bool>> coldBoots;
+  std::vector<std::pair<PortId, std::vector<FoundDevice>>> selections;
   std::array<std::string, 2> shownTexts;
 };
 
@@ -56,7 +65,7 @@ class JobsTest : public EngineTest {
     engine_.SetNotices(&queue_);
     // Nothing answers on any COM port: every open fails at once.
     for (int i = 0; i < 4; ++i) {
-      engine_.PortMap().Set(i, (folder_ / ("no-tty-" + std::to_string(i))).string());
+      portMap_.Set(i, (folder_ / ("no-tty-" + std::to_string(i))).string());
     }
   }
 
@@ -93,17 +102,17 @@ TEST_F(JobsTest, FailedSearchOffersTheColdBootAndCancelEndsQuietly) {
                                   " ... Port not available or used by other program");
   }
   ASSERT_EQ(ui_.coldBoots.size(), 1u);
-  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(0, true));
+  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(kPortCom1, true));
   EXPECT_TRUE(ui_.messages.empty());
   ASSERT_EQ(jobs_.Outcomes().size(), 1u);
   EXPECT_EQ(jobs_.Outcomes()[0].kind, Connecting);
-  EXPECT_EQ(jobs_.Outcomes()[0].result, kNoDeviceFound);
+  EXPECT_EQ(jobs_.Outcomes()[0].SearchResult(), ConnectResult::NoDeviceFound);
   EXPECT_EQ(finishedNotices_, 1);
   EXPECT_EQ(engine_.connectionDetails.size(), 4u) << "each failed open keeps its reason";
 }
 
 TEST_F(JobsTest, ColdBootPassTriesOnlyThePortPickedThenGivesUp) {
-  ui_.coldBootPort = 2;
+  ui_.coldBootPort = kPortCom3;
   jobs_.OnEnterUpgradeMode();
   RunUntilIdle();
 
@@ -128,7 +137,7 @@ TEST_F(JobsTest, WithoutAutoselectOnlyTheChosenPortIsTried) {
   EXPECT_EQ(Line(0, 2), "   Searching COM2 ... Port not available or used by other program");
   EXPECT_EQ(Line(0, 3), "   Searching COM3 ... Skipped");
   EXPECT_EQ(Line(0, 4), "   Searching COM4 ... Skipped");
-  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(1, false));
+  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(kPortCom2, false));
 }
 
 struct CheckCase {
@@ -178,7 +187,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(JobTexts, FailureAndSuccessTexts) {
   const struct {
-    int32_t kind;
+    JobKind kind;
     int32_t result;
     const char* text;
   } cases[] = {
@@ -189,7 +198,7 @@ TEST(JobTexts, FailureAndSuccessTexts) {
       {FirmwareUpgrade, 8, "Firmware upgrade failed: internall error."},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(FailureText(c.kind, c.result), c.text);
+    EXPECT_EQ(FailureText(c.kind, static_cast<ResultCode>(c.result)), c.text);
   }
   EXPECT_EQ(SuccessText(FirmwareUpgrade), "Firmware upgrade succeeded.");
   EXPECT_EQ(SuccessText(UserTextUpgrade), "User text upgrade succeeded.");
@@ -237,7 +246,7 @@ TEST_F(JobsTest, FirmwareSuccessLeavesUpgradeModeAfterwards) {
   EXPECT_FALSE(engine_.IsConnected());
   ASSERT_EQ(jobs_.Outcomes().size(), 2u);
   EXPECT_EQ(jobs_.Outcomes()[1].kind, DeviceBoot);
-  EXPECT_EQ(jobs_.Outcomes()[1].result, 0);
+  EXPECT_TRUE(jobs_.Outcomes()[1].Succeeded());
   EXPECT_EQ(display_.GetShownPage(), 0u);
   EXPECT_EQ(Line(0, 10), "   Current Logic and DSP Firmware Version: V2.11");
 }

@@ -14,6 +14,12 @@ class UploadsTest : public EngineTest {
     EngineTest::SetUp();
     Connect(KL1A, 101, device_);
   }
+  // The procedures read the flags of the job they run in.
+  void SetUploadBios(bool bios) {
+    JobRequest request;
+    request.uploadBios = bios;
+    engine_.SetRequest(request);
+  }
   FakeDevicePort device_;
 };
 
@@ -71,7 +77,7 @@ TEST_F(UploadsTest, PlaceholderOverUsbStartsWithTheBootVector) {
 }
 
 TEST_F(UploadsTest, BiosFlagPutsTheProcessorLinesAtTheTop) {
-  engine_.uploadBios = 1;
+  SetUploadBios(true);
   ASSERT_EQ(UploadProcessor(engine_), FailedLoadFile);
   EXPECT_EQ(Line(1, 0), "Loading Processor BIOS File");
   EXPECT_EQ(Line(1, 2), "   Loading file ... Failed: missing file");
@@ -133,7 +139,7 @@ class ImageRefusalTest : public UploadsTest,
 TEST_P(ImageRefusalTest, RefusedBeforeAnyPageReachesTheDevice) {
   const auto& c = GetParam();
   Connect(c.type, c.hardware, device_);
-  engine_.uploadBios = c.bios ? 1 : 0;
+  SetUploadBios(c.bios);
   if (*c.file != '\0') {
     WriteFile(c.file, ImageBytes(c.length));
   }
@@ -195,8 +201,9 @@ TEST_F(UploadsTest, RecordUpgradeWithoutBuildTextKeepsUserText1) {
 TEST_F(UploadsTest, UserTextKeepsTheVersionsAndCutsAt30Bytes) {
   engine_.info.logicVersion = VersionWord::Of(205);
   engine_.info.processorVersion = VersionWord::Of(207);
-  engine_.newUserText[0] = std::string(40, 'x');
-  engine_.newUserText[1] = "";
+  JobRequest request;
+  request.newUserText = {std::string(40, 'x'), ""};
+  engine_.SetRequest(request);
   ASSERT_EQ(UploadUserText(engine_), Ok);
   EXPECT_EQ(Bytes(device_.eepromWrite.begin() + 60, device_.eepromWrite.end()),
             (Bytes{0x00, 205, 0x00, 207}));
