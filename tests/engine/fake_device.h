@@ -7,11 +7,14 @@
 
 #include <cstdint>
 #include <cstring>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "base/port_set.h"
 #include "support/scripted_port.h"
 
 namespace veltr::test {
@@ -55,6 +58,9 @@ class FakeDevicePort : public ScriptedPort {
   bool answersEepromRead = true;
   int entryRequests = 0;  // access sequences received
   int warmBoots = 0;
+  // Called with the number of each page frame (from 1) before it is answered; may block to hold
+  // the job there.
+  std::function<void(uint32_t frame)> onPage;
 
   std::vector<PageWritten> pages;
   std::vector<Bytes> upgradeCodeParts;
@@ -94,6 +100,9 @@ class FakeDevicePort : public ScriptedPort {
 
   void AnswerPage(const Bytes& w) {
     ++frames_;
+    if (onPage) {
+      onPage(frames_);
+    }
     if (silentFrom_ && frames_ >= *silentFrom_) {
       return;
     }
@@ -140,6 +149,37 @@ class FakeDevicePort : public ScriptedPort {
   uint32_t frames_ = 0;
   std::set<uint32_t> corrupt_;
   std::optional<uint32_t> silentFrom_;
+};
+
+// The three ports of an engine as fake devices. A fixture derives from this before the engine's
+// fixture, so that the ports exist when the engine is built; the engine keeps them, and the
+// references stay good as long as the engine lives.
+class FakeDevicePorts {
+ protected:
+  FakeDevicePorts()
+      : serialOwned_(std::make_unique<FakeDevicePort>("RS232", kPortSerialObject)),
+        usbOwned_(std::make_unique<FakeDevicePort>("USB", kPortUsb)),
+        ethernetOwned_(std::make_unique<FakeDevicePort>("Ethernet", kPortEthernet)),
+        serial_(*serialOwned_),
+        usb_(*usbOwned_),
+        ethernet_(*ethernetOwned_) {
+    serial_.SetMode(kModeUpgradeCode);  // as the serial port always says
+  }
+
+  // Once only: hands the ports over to the engine.
+  CVeltrPortSet TakePorts() {
+    return CVeltrPortSet(std::move(serialOwned_), std::move(usbOwned_), std::move(ethernetOwned_));
+  }
+
+ private:
+  std::unique_ptr<FakeDevicePort> serialOwned_;
+  std::unique_ptr<FakeDevicePort> usbOwned_;
+  std::unique_ptr<FakeDevicePort> ethernetOwned_;
+
+ protected:
+  FakeDevicePort& serial_;
+  FakeDevicePort& usb_;
+  FakeDevicePort& ethernet_;
 };
 
 }  // namespace veltr::test

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <utility>
 #include <vector>
 
@@ -59,6 +60,9 @@ class FakeUi : public IVeltrJobUi {
 
 class JobsTest : public EngineTest {
  protected:
+  JobsTest() = default;
+  explicit JobsTest(CVeltrPortSet ports) : EngineTest(std::move(ports)) {}
+
   void SetUp() override {
     EngineTest::SetUp();
     display_.SetNotices(&queue_);
@@ -286,6 +290,178 @@ TEST_F(JobsTest, DisconnectSendsTheExitAndClosesThePort) {
   EXPECT_EQ(Disconnect(engine_), 0) << "nothing to leave";
   EXPECT_EQ(device.exits, 1);
 }
+
+// One side waits at a point of the job until the other lets it go on.
+class Hold {
+ public:
+  // Worker side: tells that the job is there and waits.
+  void ArriveAndWait() {
+    reached_.set_value();
+    release_.get_future().wait();
+  }
+  // Test side.
+  void WaitUntilReached() {
+    ASSERT_EQ(reached_.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  }
+  void Release() { release_.set_value(); }
+
+ private:
+  std::promise<void> reached_;
+  std::promise<void> release_;
+};
+
+struct FlagChange {
+  const char* name;
+  int32_t uploadLogic;
+  int32_t uploadProcessor;
+  int32_t uploadBios;
+};
+
+class FirmwareSnapshotTest : public JobsTest, public ::testing::WithParamInterface<FlagChange> {};
+
+TEST_P(FirmwareSnapshotTest, FirmwareJobKeepsTheUploadFlagsItStartedWith) {
+  const auto& c = GetParam();
+  FakeDevicePort device;
+  Connect(KL1A, 101, device);
+  WriteFile("pk1a1211.sop", ImageBytes(31146));
+  WriteFile("uk1a1211.bin", ImageBytes(600));
+  Hold hold;
+  device.onPage = [&hold](uint32_t frame) {
+    if (frame == 1) {
+      hold.ArriveAndWait();
+    }
+  };
+  jobs_.OnUploadFirmware();
+  ASSERT_TRUE(jobs_.Started());
+  hold.WaitUntilReached();
+  // The preferences change while the logic image is on its way.
+  settings_.uploadLogic = c.uploadLogic;
+  settings_.uploadProcessor = c.uploadProcessor;
+  settings_.uploadBios = c.uploadBios;
+  hold.Release();
+  RunUntilIdle();
+
+  ASSERT_EQ(device.pages.size(), 122u + 4u) << "logic, then processor and placeholder";
+  EXPECT_EQ(device.pages.back().code, 0x20);
+  EXPECT_EQ(Line(1, 7), "Loading Processor and HI Files") << "not the BIOS";
+  ASSERT_EQ(ui_.successes.size(), 1u);
+  EXPECT_EQ(ui_.successes[0].first, "Firmware upgrade succeeded.");
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, FirmwareSnapshotTest,
+                         ::testing::Values(FlagChange{"EverythingOff", 0, 0, 0},
+                                           FlagChange{"BiosOnly", 0, 0, 1}),
+                         [](const auto& info) { return info.param.name; });
+
+// The search side of the same: a job that waits in its first Open keeps the port, automatic
+// selection and device type it started with.
+class JobsOnFakeDevicesTest : protected FakeDevicePorts, public JobsTest {
+ protected:
+  JobsOnFakeDevicesTest() : JobsTest(TakePorts()) {}
+};
+
+TEST_F(JobsOnFakeDevicesTest, SearchKeepsThePortChoiceItStartedWith) {
+  Hold hold;
+  bool first = true;
+  serial_.SetOpenHook([&](const PortSettings&) {
+    if (first) {
+      first = false;
+      hold.ArriveAndWait();
+    }
+    return ConnectResult::PortNotAvailable;
+  });
+  jobs_.OnEnterUpgradeMode();
+  hold.WaitUntilReached();
+  settings_.port = kPortUsb;
+  settings_.autoselect = 0;
+  settings_.deviceType = MT10E;
+  hold.Release();
+  RunUntilIdle();
+
+  ASSERT_EQ(serial_.Opens().size(), 4u) << "every serial port, as automatic selection was on";
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(serial_.Opens()[i].name, "COM" + std::to_string(i + 1));
+    EXPECT_EQ(serial_.Opens()[i].baudRate, 19200) << "the KL1A's speed";
+    EXPECT_EQ(Line(0, i + 1), "   Searching COM" + std::to_string(i + 1) +
+                                  " ... Port not available or used by other program");
+  }
+  EXPECT_TRUE(usb_.Opens().empty());
+  ASSERT_EQ(ui_.coldBoots.size(), 1u);
+  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(kPortCom1, true)) << "what the job searched";
+}
+
+struct SelectionCase {
+  const char* name;
+  PortId port;
+  std::optional<size_t> pick;
+};
+
+class DeviceSelectionTest : public JobsOnFakeDevicesTest,
+                            public ::testing::WithParamInterface<SelectionCase> {
+ protected:
+  FakeDevicePort& Device() { return GetParam().port == kPortUsb ? usb_ : ethernet_; }
+  static std::string Chosen(const PortSettings& settings, PortId port) {
+    return port == kPortUsb ? settings.serialNumber : settings.address;
+  }
+};
+
+// Several devices answer a listing Open: the choice sees the list, and the job starts again with
+// the device picked, which the port's Open then asks for.
+TEST_P(DeviceSelectionTest, ChoiceGetsTheListAndTheRestartOpensThePickedDevice) {
+  const auto& c = GetParam();
+  FakeDevicePort& device = Device();
+  const std::vector<FoundDevice> found = {
+      {PXR, kModeUpgradeCode, 0, "B-07-1234", "10.77.0.11"},
+      {PXR, kModeUpgradeCode, 0, "B-07-2000", "10.77.0.12"},
+  };
+  device.SetFoundDevices(found);
+  device.SetIdentity("     PXR", 101, 108);
+  device.SetMode(kModeUpgradeCode);
+  device.SetOpenHook([port = c.port](const PortSettings& settings) {
+    return Chosen(settings, port).empty() ? ConnectResult::SelectionRequired
+                                          : ConnectResult::Connected;
+  });
+  settings_.port = c.port;
+  ui_.pick = c.pick;
+
+  jobs_.OnEnterUpgradeMode();
+  RunUntilIdle();
+
+  ASSERT_EQ(ui_.selections.size(), 1u);
+  EXPECT_EQ(ui_.selections[0].first, c.port);
+  ASSERT_EQ(ui_.selections[0].second.size(), 2u);
+  EXPECT_EQ(ui_.selections[0].second[1].serialNumber, "B-07-2000");
+  EXPECT_EQ(ui_.selections[0].second[1].address, "10.77.0.12");
+  EXPECT_TRUE(ui_.coldBoots.empty());
+  EXPECT_TRUE(ui_.messages.empty());
+  ASSERT_EQ(jobs_.Outcomes().size(), 1u);
+  EXPECT_TRUE(serial_.Opens().empty());
+
+  if (!c.pick) {
+    EXPECT_EQ(device.Opens().size(), 1u);
+    EXPECT_EQ(jobs_.Outcomes()[0].SearchResult(), ConnectResult::SelectionRequired);
+    EXPECT_EQ(finishedNotices_, 1);
+    EXPECT_FALSE(engine_.IsConnected());
+    return;
+  }
+  ASSERT_EQ(device.Opens().size(), 2u);
+  EXPECT_EQ(Chosen(device.Opens()[0], c.port), "") << "the first Open lists";
+  const FoundDevice& picked = found[*c.pick];
+  EXPECT_EQ(Chosen(device.Opens()[1], c.port),
+            c.port == kPortUsb ? picked.serialNumber : picked.address);
+  EXPECT_EQ(finishedNotices_, 2);
+  EXPECT_TRUE(jobs_.Outcomes()[0].Succeeded());
+  EXPECT_TRUE(engine_.IsConnected());
+  EXPECT_EQ(engine_.info.type, PXR);
+  EXPECT_EQ(Line(0, 1),
+            std::string("   Searching ") + PortNameOf(c.port) + " ... Connection established");
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, DeviceSelectionTest,
+                         ::testing::Values(SelectionCase{"UsbSecondDevice", kPortUsb, 1},
+                                           SelectionCase{"EthernetFirstDevice", kPortEthernet, 0},
+                                           SelectionCase{"UsbCancelled", kPortUsb, std::nullopt}),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace veltr::test

@@ -65,16 +65,36 @@ TEST_F(UploadsTest, ProcessorImageWritesAPlaceholderFirstAndTheRealFirstPageLast
   EXPECT_EQ(Line(1, 12), "   Upload version info: 2.11");
 }
 
-TEST_F(UploadsTest, PlaceholderOverUsbStartsWithTheBootVector) {
-  FakeDevicePort usb("USB", kPortUsb);
-  Connect(PXR, 101, usb);
+struct PlaceholderCase {
+  const char* name;
+  PortId port;
+  bool bootVector;
+};
+
+class PlaceholderTest : public UploadsTest,
+                        public ::testing::WithParamInterface<PlaceholderCase> {};
+
+// Over USB and Ethernet the placeholder starts with the boot vector. The double's name tells
+// nothing: the port is known by its id.
+TEST_P(PlaceholderTest, PlaceholderStartsWithTheBootVectorOverUsbAndEthernet) {
+  const auto& c = GetParam();
+  FakeDevicePort port("any", c.port);
+  Connect(PXR, 101, port);
   WriteFile("upxr1213.bin", ImageBytes(300));
   ASSERT_EQ(UploadProcessor(engine_), Ok);
-  ASSERT_FALSE(usb.pages.empty());
+  ASSERT_FALSE(port.pages.empty());
   const Bytes vector = {0x18, 0x5C, 0xE0, 0x6B, 0x80, 0x00, 0xEA, 0x1B, 0x80, 0x03, 0x16, 0x9F};
-  EXPECT_TRUE(std::equal(vector.begin(), vector.end(), usb.pages[0].data.begin()));
-  EXPECT_EQ(usb.pages[0].data[12], 0xFF);
+  const Bytes& first = port.pages[0].data;
+  EXPECT_EQ(std::equal(vector.begin(), vector.end(), first.begin()), c.bootVector);
+  EXPECT_EQ(first[0] == 0xFF, !c.bootVector);
+  EXPECT_EQ(first[12], 0xFF);
 }
+
+INSTANTIATE_TEST_SUITE_P(Uploads, PlaceholderTest,
+                         ::testing::Values(PlaceholderCase{"Usb", kPortUsb, true},
+                                           PlaceholderCase{"Ethernet", kPortEthernet, true},
+                                           PlaceholderCase{"Serial", kPortSerialObject, false}),
+                         [](const auto& info) { return info.param.name; });
 
 TEST_F(UploadsTest, BiosFlagPutsTheProcessorLinesAtTheTop) {
   SetUploadBios(true);
