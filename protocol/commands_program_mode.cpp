@@ -162,7 +162,8 @@ ResultCode CVeltrCommandWarmBoot::Execute(IVeltrPort& port, const CVeltrCommand*
       return InternalError;
     }
     if (!port.SetTimeout(kWarmBootTimeoutMs)) {
-      port.SetBaudRate(rate);
+      // Best effort on the way out: the warm boot has failed either way.
+      static_cast<void>(port.SetBaudRate(rate));
       return InternalError;
     }
     if (!port.Write(*this)) {
