@@ -2,25 +2,26 @@
 
 namespace veltr {
 
-const char* ConnectResultText(int32_t code) {
-  switch (code) {
-    case kConnected:
+const char* ConnectResultText(ConnectResult result) {
+  switch (result) {
+    case ConnectResult::Connected:
       return "Connection established";
-    case kPortNotAvailable:
+    case ConnectResult::PortNotAvailable:
       return "Port not available or used by other program";
-    case kNoDeviceConnected:
+    case ConnectResult::NoDeviceConnected:
       return "No device connected to port";
-    case kBrokenConnection:
+    case ConnectResult::BrokenConnection:
       return "Broken connection";
-    case kUpgradeCodeFailed:
+    case ConnectResult::UpgradeCodeFailed:
       return "Failed to load upgrade code file";
-    case kNoDeviceFound:
+    case ConnectResult::NoDeviceFound:
       return "Cannot detect Veltrano";
-    case kSelectionRequired:
+    case ConnectResult::SelectionRequired:
       return "Device selection required";
-    default:
-      return "Unknown error";
+    case ConnectResult::OtherFailure:
+      break;
   }
+  return "Unknown error";
 }
 
 }  // namespace veltr

@@ -42,6 +42,7 @@
 #include "protocol/commands.h"
 #include "protocol/device_types.h"
 #include "protocol/result_code.h"
+#include "transport/system_ports.h"
 
 namespace {
 
@@ -127,7 +128,9 @@ class CountingPort final : public veltr::IVeltrPort {
  public:
   explicit CountingPort(veltr::IVeltrPort& inner) : inner_(inner) {}
 
-  int32_t Open(const veltr::PortSettings& settings) override { return inner_.Open(settings); }
+  veltr::ConnectResult Open(const veltr::PortSettings& settings) override {
+    return inner_.Open(settings);
+  }
   int32_t GetMode() const override { return inner_.GetMode(); }
   veltr::DeviceType GetDeviceType() const override { return inner_.GetDeviceType(); }
   bool Close() override { return inner_.Close(); }
@@ -135,7 +138,8 @@ class CountingPort final : public veltr::IVeltrPort {
   bool SetBaudRate(uint32_t rate) override { return inner_.SetBaudRate(rate); }
   uint32_t GetBaudRate() const override { return inner_.GetBaudRate(); }
   const char* GetName() const override { return inner_.GetName(); }
-  int32_t GetPortId() const override { return inner_.GetPortId(); }
+  veltr::PortId GetPortId() const override { return inner_.GetPortId(); }
+  std::vector<veltr::FoundDevice> FoundDevices() const override { return inner_.FoundDevices(); }
   std::string LastError() const override { return inner_.LastError(); }
 
   bool Write(const veltr::CVeltrBuffer& buffer) override {
@@ -594,8 +598,8 @@ void DrainNotices(veltr::CVeltrNoticeQueue& queue) {
 // Runs the firmware upgrade as the front ends do: a job on the engine's worker, this thread
 // taking the display notices until the job-finished notice comes.
 void UploadAsJob(veltr::UpgradeEngine& engine, veltr::CVeltrNoticeQueue& queue) {
-  if (!engine.StartJob(veltr::FirmwareBody)) {
-    engine.jobResult = veltr::InternalError;
+  if (!engine.StartJob(veltr::FirmwareBody, engine.Request())) {
+    engine.job = veltr::JobOutcome::OfWork(veltr::FirmwareUpgrade, veltr::InternalError);
     return;
   }
   for (;;) {
@@ -630,7 +634,8 @@ TimedUpload TimeUpload(veltr::UpgradeEngine& engine, veltr::CVeltrNoticeQueue& q
                        SimulatorProcess& simulator, bool direct) {
   TimedUpload run;
   // Made current like any port, so that a wire trace, when on, stands in front of it.
-  CountingPort counted(engine.SerialPort());
+  veltr::IVeltrPort& serial = engine.PortFor(veltr::kPortCom1);
+  CountingPort counted(serial);
   engine.SetCurrentPort(counted);
   run.simCpuBefore = simulator.CpuSeconds();
   run.cpuBefore = SampleCpu();
@@ -645,13 +650,13 @@ TimedUpload TimeUpload(veltr::UpgradeEngine& engine, veltr::CVeltrNoticeQueue& q
   run.simCpuAfter = simulator.CpuSeconds();
   engine.WaitForWorker();
   engine.ClearBusy();
-  engine.SetCurrentPort(engine.SerialPort());
+  engine.SetCurrentPort(serial);
   DrainNotices(queue);
   run.counts = counted.Counts();
 
-  if (engine.jobResult != veltr::Ok) {
+  if (!engine.job.Succeeded()) {
     const PortCounts& c = run.counts;
-    run.error = veltr::FailureText(veltr::FirmwareUpgrade, engine.jobResult) + " " +
+    run.error = veltr::FailureText(veltr::FirmwareUpgrade, engine.job.WorkResult()) + " " +
                 std::to_string(c.failedReads) + " reads and " + std::to_string(c.failedWrites) +
                 " writes failed; the first: " + (c.firstFailure.empty() ? "none" : c.firstFailure);
     if (const std::string ended = simulator.Ended(); !ended.empty()) {
@@ -704,8 +709,11 @@ int Run(const Options& options) {
   if (!veltr::LoadPackageDescription(folder.File(veltr::kPackageIniName), package)) {
     return Fail("cannot read the package description just written");
   }
-  veltr::UpgradeEngine engine;
-  engine.PortMap().Set("COM1", simulator.SlavePath());
+  veltr::CVeltrPortMap portMap;
+  portMap.Set("COM1", simulator.SlavePath());
+  veltr::UpgradeEngine engine(veltr::MakeSystemPorts(portMap));
+  veltr::IVeltrPort& serial = engine.PortFor(veltr::kPortCom1);
+  engine.SetRequest(veltr::RequestFrom(settings));
   engine.SetDisplay(&display);
   veltr::CVeltrNoticeQueue& queue = engine.Notices();
   engine.SetSettings(&settings);
@@ -726,9 +734,9 @@ int Run(const Options& options) {
     return Fail(std::string("the simulator answered as ") + veltr::GetShortName(info.type) +
                 ", not " + kTypeName);
   }
-  if (engine.SerialPort().GetBaudRate() != kBaud) {
-    return Fail("the line runs at " + std::to_string(engine.SerialPort().GetBaudRate()) +
-                " baud, not " + std::to_string(kBaud));
+  if (serial.GetBaudRate() != kBaud) {
+    return Fail("the line runs at " + std::to_string(serial.GetBaudRate()) + " baud, not " +
+                std::to_string(kBaud));
   }
 
   // The image names and the logic length come from the engine's own tables for the device that

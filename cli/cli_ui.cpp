@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <iostream>
 
-#include "engine/app_settings.h"
 #include "base/port.h"
+#include "engine/app_settings.h"
+#include "protocol/device_types.h"
 #include "transport/port_map.h"
 
 namespace veltr::cli {
@@ -48,7 +49,7 @@ bool CliUi::ShowSuccess(const std::string& message, bool exitUpgradeMode) {
   return exitUpgradeMode;
 }
 
-std::optional<int32_t> CliUi::ColdBoot(int32_t searchedPort, bool searchedAll) {
+std::optional<PortId> CliUi::ColdBoot(PortId searchedPort, bool searchedAll) {
   const std::string where =
       searchedAll ? "Failed to find device at ports COM1 - COM4."
                   : std::string("Failed to find device at ") + PortNameOf(searchedPort) + " port.";
@@ -76,15 +77,20 @@ std::optional<int32_t> CliUi::ColdBoot(int32_t searchedPort, bool searchedAll) {
     }
     const int index = CVeltrPortMap::IndexOf(*answer);
     if (index >= 0) {
-      return index;
+      return static_cast<PortId>(kPortCom1 + index);
     }
     std::fprintf(stderr, "Choose one of COM1, COM2, COM3, COM4.\n");
   }
 }
 
-std::optional<std::string> CliUi::SelectDevice(IVeltrPort& port) {
-  output_.Note(std::string("Several devices answered on ") + port.GetName() +
+std::optional<FoundDevice> CliUi::SelectDevice(PortId port, const std::vector<FoundDevice>& found) {
+  output_.Note(std::string("Several devices answered on ") + PortNameOf(port) +
                "; choosing one is not possible from the command line yet.");
+  for (const FoundDevice& device : found) {
+    const std::string where = port == kPortEthernet ? device.address : device.serialNumber;
+    output_.Note("  " + where + "  " + GetShortName(device.type) + "  mode " +
+                 std::to_string(device.mode) + "  status " + std::to_string(device.status));
+  }
   return std::nullopt;
 }
 

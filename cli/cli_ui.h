@@ -3,6 +3,7 @@
 #include <array>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "cli/cli_output.h"
 #include "engine/jobs.h"
@@ -23,8 +24,10 @@ class CliUi final : public IVeltrJobUi {
   bool Confirm(const std::string& question) override;
   void ShowMessage(const std::string& text, MessageIcon icon) override;
   bool ShowSuccess(const std::string& message, bool exitUpgradeMode) override;
-  std::optional<int32_t> ColdBoot(int32_t searchedPort, bool searchedAll) override;
-  std::optional<std::string> SelectDevice(IVeltrPort& port) override;
+  std::optional<PortId> ColdBoot(PortId searchedPort, bool searchedAll) override;
+  // Lists what was found; choosing is not possible from the command line yet.
+  std::optional<FoundDevice> SelectDevice(PortId port,
+                                          const std::vector<FoundDevice>& found) override;
   std::optional<std::array<std::string, 2>> EditUserTexts(
       const std::array<std::string, 2>& current) override;
 

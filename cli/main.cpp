@@ -24,6 +24,7 @@
 #include "protocol/device_types.h"
 #include "protocol/result_code.h"
 #include "transport/serial_enum.h"
+#include "transport/system_ports.h"
 
 namespace veltr::cli {
 namespace {
@@ -63,8 +64,8 @@ void OnInterrupt(int) {
   std::raise(SIGINT);
 }
 
-std::optional<int32_t> ParsePortId(const std::string& name) {
-  for (int32_t id : {0, 1, 2, 3, 32, 33}) {
+std::optional<PortId> ParsePortId(const std::string& name) {
+  for (PortId id : kSelectablePorts) {
     if (strcasecmp(name.c_str(), PortNameOf(id)) == 0) {
       return id;
     }
@@ -188,7 +189,7 @@ const char* CommandName(Command command) {
   return "";
 }
 
-int32_t JobKindOf(Command command) {
+JobKind JobKindOf(Command command) {
   switch (command) {
     case Command::Upgrade:
       return FirmwareUpgrade;
@@ -226,12 +227,12 @@ int Run(const Options& options, Command command) {
   std::string error;
   IVeltrDisplay display;
   PackageVersionTable package;
-  UpgradeEngine engine;
-  if (!FillPortMap(options, engine.PortMap(), error)) {
+  CVeltrPortMap portMap;
+  if (!FillPortMap(options, portMap, error)) {
     return UsageError(error);
   }
   if (command == Command::Ports) {
-    return ListPorts(engine.PortMap());
+    return ListPorts(portMap);
   }
   if (command == Command::UserText && !CheckUserTexts(options, error)) {
     return UsageError(error);
@@ -248,6 +249,7 @@ int Run(const Options& options, Command command) {
     LoadPackageDescription(DefaultPackageIniPath(), package);
   }
 
+  UpgradeEngine engine(MakeSystemPorts(portMap));
   if (!options.traceFile.empty() && !engine.StartTrace(options.traceFile, error)) {
     return UsageError("cannot write the wire trace: " + error);
   }
@@ -277,7 +279,9 @@ int Run(const Options& options, Command command) {
   const char* name = CommandName(command);
   if (!engine.IsConnected()) {
     const JobOutcome* outcome = jobs.OutcomeOf(Connecting);
-    const int32_t code = outcome != nullptr ? outcome->result : kNoDeviceFound;
+    const int32_t code = outcome != nullptr
+                             ? outcome->result
+                             : JobOutcome::OfSearch(ConnectResult::NoDeviceFound).result;
     if (ui.LastMessage() != kConnectionFailedText) {
       output.Message(kConnectionFailedText, MessageIcon::Exclamation);
     }
@@ -287,7 +291,7 @@ int Run(const Options& options, Command command) {
 
   switch (command) {
     case Command::Info:
-      output.Result(name, 0, ConnectResultText(0));
+      output.Result(name, 0, ConnectResultText(ConnectResult::Connected));
       return 0;
     case Command::Upgrade:
       jobs.OnUploadFirmware();

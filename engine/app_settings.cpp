@@ -2,27 +2,27 @@
 
 namespace veltr {
 
-bool SetPort(int32_t portId, AppSettings& settings) {
-  const bool valid = (portId >= 0 && portId <= 3) || portId == 32 || portId == 33;
+bool SetPort(PortId port, AppSettings& settings) {
+  const bool valid = IsSelectablePort(port);
   if (valid) {
-    settings.port = portId;
+    settings.port = port;
   }
   return valid;
 }
 
-const char* PortNameOf(int32_t portId) {
-  switch (portId) {
-    case 0:
+const char* PortNameOf(PortId port) {
+  switch (port) {
+    case kPortCom1:
       return "COM1";
-    case 1:
+    case kPortCom2:
       return "COM2";
-    case 2:
+    case kPortCom3:
       return "COM3";
-    case 3:
+    case kPortCom4:
       return "COM4";
-    case 32:
+    case kPortUsb:
       return "USB";
-    case 33:
+    case kPortEthernet:
       return "Ethernet";
     default:
       return "Undefined";

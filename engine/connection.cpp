@@ -2,17 +2,18 @@
 
 #include <cstdio>
 
+#include "engine/app_settings.h"
 #include "engine/device_info.h"
 #include "engine/page_lines.h"
 #include "engine/upgrade_engine.h"
 #include "engine/uploads.h"
 #include "protocol/commands.h"
-#include "transport/port_map.h"
 
 namespace veltr {
 namespace {
 
 constexpr uint32_t kConnectionPage = 0;
+constexpr uint32_t kSingleSearchLine = 1;
 constexpr uint32_t kColdBootTries = 10;
 constexpr uint32_t kColdBootReadTimeoutMs = 1000;
 constexpr uint8_t kCarriageReturn = 0x0D;
@@ -21,12 +22,17 @@ CVeltrPageLines ConnectionLines(UpgradeEngine& engine) {
   return CVeltrPageLines(engine.Display(), kConnectionPage);
 }
 
-std::string SearchingLine(const std::string& portName) {
-  return "   Searching " + portName + " ...";
+std::string SearchingLine(PortId port) {
+  return std::string("   Searching ") + PortNameOf(port) + " ...";
 }
 
-bool IsSerialName(const std::string& portName) {
-  return portName != "USB" && portName != "Ethernet";
+std::string ResultSuffix(ConnectResult result) {
+  return std::string(" ") + ConnectResultText(result);
+}
+
+// COM1 to COM4 on lines 1 to 4; any other port on line 0.
+uint32_t SerialLineOf(PortId port) {
+  return IsComPort(port) ? static_cast<uint32_t>(port - kPortCom1 + 1) : 0;
 }
 
 // Reaches program mode's request with the already-sent flag: 1 when the request went out right
@@ -35,11 +41,12 @@ bool IsSerialName(const std::string& portName) {
 bool PrepareProgramMode(UpgradeEngine& engine, const ConnectRequest& request, IVeltrPort& port,
                         uint32_t& alreadySent) {
   alreadySent = 0;
-  if (!IsSerialName(request.portName)) {
+  // USB and Ethernet devices take the entry request at any time.
+  if (!IsComPort(request.port)) {
     return true;
   }
-  if (request.coldBoot != 0) {
-    if (!ColdBootWait(engine, request.portName)) {
+  if (request.coldBoot) {
+    if (!ColdBootWait(engine, request.port)) {
       return false;
     }
     alreadySent = 1;
@@ -57,99 +64,121 @@ bool PrepareProgramMode(UpgradeEngine& engine, const ConnectRequest& request, IV
   return true;
 }
 
-int32_t CloseWith(IVeltrPort& port, int32_t result) {
-  port.Close();
+ConnectResult CloseWith(IVeltrPort& port, ConnectResult result) {
+  CloseAfterFailure(port);
   return result;
 }
 
+ConnectRequest AttemptRequest(const JobRequest& job) {
+  ConnectRequest request;
+  request.expectedType = job.expectedType;
+  request.chosenUsbDevice = job.chosenUsbDevice;
+  request.chosenEthernetDevice = job.chosenEthernetDevice;
+  request.coldBoot = job.coldBoot;
+  return request;
+}
+
 }  // namespace
+
+ConnectResult ConnectResultOf(ResultCode result) {
+  switch (result) {
+    case Ok:
+      return ConnectResult::Connected;
+    case FailedOpenPort:
+      return ConnectResult::PortNotAvailable;
+    case NoResponse:
+      return ConnectResult::NoDeviceConnected;
+    case CommunicationFailed:
+      return ConnectResult::BrokenConnection;
+    case FailedLoadFile:
+      return ConnectResult::UpgradeCodeFailed;
+    default:
+      return ConnectResult::OtherFailure;
+  }
+}
 
 bool Search(UpgradeEngine& engine) {
   if (engine.IsConnected()) {
     return true;
   }
-  engine.jobKind = Connecting;
+  engine.job = JobOutcome::OfSearch(ConnectResult::Connected);
   engine.connectionDetails.clear();
   ConnectionLines(engine).Clear();
   ConnectionLines(engine).Set(0, "Establishing connection");
 
-  const AppSettings& settings = engine.Settings();
-  ConnectRequest request;
-  request.expectedType = settings.deviceType;
-  request.chosenUsbDevice = engine.chosenUsbDevice;
-  request.chosenEthernetDevice = engine.chosenEthernetDevice;
-  request.coldBoot = engine.coldBoot;
+  const JobRequest& job = engine.Request();
+  ConnectRequest request = AttemptRequest(job);
 
-  if (settings.port == kPortUsb || settings.port == kPortEthernet) {
-    request.portName = settings.port == kPortUsb ? "USB" : "Ethernet";
-    ConnectionLines(engine).Set(1, SearchingLine(request.portName));
-    const int32_t result = Attempt(engine, request);
-    ConnectionLines(engine).Append(1, std::string(" ") + ConnectResultText(result));
-    if (result == kSelectionRequired) {
-      engine.jobResult = kSelectionRequired;
+  if (job.port == kPortUsb || job.port == kPortEthernet) {
+    request.port = job.port;
+    ConnectionLines(engine).Set(kSingleSearchLine, SearchingLine(request.port));
+    const ConnectResult result = Attempt(engine, request);
+    ConnectionLines(engine).Append(kSingleSearchLine, ResultSuffix(result));
+    if (result == ConnectResult::SelectionRequired) {
+      engine.job = JobOutcome::OfSearch(result);
       return false;
     }
   } else {
-    for (int i = 0; i < CVeltrPortMap::kSerialPorts; ++i) {
-      request.portName = CVeltrPortMap::ComName(i);
-      const auto line = static_cast<uint32_t>(i + 1);
-      ConnectionLines(engine).Set(line, SearchingLine(request.portName));
-      const bool tryAll = settings.autoselect != 0 && request.coldBoot == 0;
-      if (engine.IsConnected() || (settings.port != i && !tryAll)) {
+    const bool tryAll = job.autoselect && !job.coldBoot;
+    for (int i = 0; i < kSerialPortCount; ++i) {
+      request.port = static_cast<PortId>(kPortCom1 + i);
+      const uint32_t line = SerialLineOf(request.port);
+      ConnectionLines(engine).Set(line, SearchingLine(request.port));
+      if (engine.IsConnected() || (job.port != request.port && !tryAll)) {
         ConnectionLines(engine).Append(line, " Skipped");
         continue;
       }
-      const int32_t result = Attempt(engine, request);
-      ConnectionLines(engine).Append(line, std::string(" ") + ConnectResultText(result));
+      const ConnectResult result = Attempt(engine, request);
+      ConnectionLines(engine).Append(line, ResultSuffix(result));
     }
   }
 
   if (!engine.IsConnected()) {
-    engine.jobResult = kNoDeviceFound;
+    engine.job = JobOutcome::OfSearch(ConnectResult::NoDeviceFound);
     return false;
   }
   WriteDeviceInfoLines(engine.Display(), engine.info);
-  engine.jobResult = 0;
+  engine.job = JobOutcome::OfSearch(ConnectResult::Connected);
   return true;
 }
 
-int32_t Attempt(UpgradeEngine& engine, const ConnectRequest& request) {
-  engine.SetCurrentPort(engine.PortFor(request.portName));
+ConnectResult Attempt(UpgradeEngine& engine, const ConnectRequest& request) {
+  engine.SetCurrentPort(engine.PortFor(request.port));
   IVeltrPort& port = engine.CurrentPort();
 
   PortSettings portSettings;
-  portSettings.name = request.portName;
+  portSettings.name = PortNameOf(request.port);
   portSettings.baudRate = BaudRateForType(request.expectedType);
   portSettings.serialNumber = request.chosenUsbDevice;
   portSettings.address = request.chosenEthernetDevice;
   portSettings.udpPort = kDeviceUdpPort;
-  const int32_t opened = port.Open(portSettings);
-  if (opened != kConnected) {
+  const ConnectResult opened = port.Open(portSettings);
+  if (opened != ConnectResult::Connected) {
     const std::string reason = port.LastError();
     if (!reason.empty()) {
-      engine.connectionDetails.push_back(request.portName + ": " + reason);
+      engine.connectionDetails.push_back(portSettings.name + ": " + reason);
     }
     return opened;
   }
 
   if (port.GetMode() != kModeUpgradeCode) {
-    ConnectionLines(engine).Append(1, " Uploading upgrade code ...");
-    const int32_t uploaded = UploadUpgradeCode(engine, port.GetDeviceType());
+    ConnectionLines(engine).Append(kSingleSearchLine, " Uploading upgrade code ...");
+    const ResultCode uploaded = UploadUpgradeCode(engine, port.GetDeviceType());
     if (uploaded != Ok) {
-      return CloseWith(port, uploaded);
+      return CloseWith(port, ConnectResultOf(uploaded));
     }
   }
 
   uint32_t alreadySent = 0;
   if (!PrepareProgramMode(engine, request, port, alreadySent)) {
-    return CloseWith(port, kNoDeviceConnected);
+    return CloseWith(port, ConnectResult::NoDeviceConnected);
   }
 
   CVeltrCommandProgramModeEnter entry;
   DeviceIdentity identity;
   const ResultCode entered = entry.Execute(port, &alreadySent, &identity);
   if (entered != Ok) {
-    return CloseWith(port, entered);
+    return CloseWith(port, ConnectResultOf(entered));
   }
   engine.info.TakeIdentity(identity);
 
@@ -157,18 +186,17 @@ int32_t Attempt(UpgradeEngine& engine, const ConnectRequest& request) {
   EepromInfoRecord record;
   const ResultCode readResult = read.Execute(port, &record);
   if (readResult != Ok) {
-    return CloseWith(port, readResult);
+    return CloseWith(port, ConnectResultOf(readResult));
   }
   engine.info.TakeEeprom(record);
   engine.SetConnected(true);
-  return kConnected;
+  return ConnectResult::Connected;
 }
 
-bool ColdBootWait(UpgradeEngine& engine, const std::string& portName) {
-  const int index = CVeltrPortMap::IndexOf(portName);
-  const auto line = static_cast<uint32_t>(index >= 0 ? index + 1 : 0);
-  IVeltrPort& port = engine.CurrentPort();
-  if (!port.SetTimeout(kColdBootReadTimeoutMs)) {
+bool ColdBootWait(UpgradeEngine& engine, PortId port) {
+  const uint32_t line = SerialLineOf(port);
+  IVeltrPort& serial = engine.CurrentPort();
+  if (!serial.SetTimeout(kColdBootReadTimeoutMs)) {
     return false;
   }
   CVeltrBuffer byte;
@@ -177,27 +205,31 @@ bool ColdBootWait(UpgradeEngine& engine, const std::string& portName) {
   }
   for (uint32_t n = kColdBootTries; n >= 1; --n) {
     char text[96];
-    std::snprintf(text, sizeof text, "   Searching %s ... Cold boot: %u", portName.c_str(), n);
+    std::snprintf(text, sizeof text, "   Searching %s ... Cold boot: %u", PortNameOf(port), n);
     ConnectionLines(engine).Set(line, text);
-    if (port.Read(byte) && *byte.At(0) == kCarriageReturn) {
+    if (serial.Read(byte) && *byte.At(0) == kCarriageReturn) {
+      // The device takes the request only while its loader listens, right behind the carriage
+      // return; whether it went out shows in the entry's answer, which is read next.
       CVeltrCommandProgramModeEnter entry;
-      port.Write(entry);
-      ConnectionLines(engine).Set(line, SearchingLine(portName));
+      static_cast<void>(serial.Write(entry));
+      ConnectionLines(engine).Set(line, SearchingLine(port));
       return true;
     }
   }
-  ConnectionLines(engine).Set(line, SearchingLine(portName));
+  ConnectionLines(engine).Set(line, SearchingLine(port));
   return false;
 }
 
-int32_t Disconnect(UpgradeEngine& engine) {
+ResultCode Disconnect(UpgradeEngine& engine) {
   if (!engine.IsConnected()) {
-    return 0;
+    return Ok;
   }
   IVeltrPort& port = engine.CurrentPort();
   CVeltrCommandProgramModeExit exit;
   const ResultCode result = exit.Execute(port, nullptr);
-  port.Close();
+  // The exit's result is what the caller hears; the device is out of program mode or not,
+  // whatever the close says.
+  static_cast<void>(port.Close());
   engine.SetConnected(false);
   return result;
 }

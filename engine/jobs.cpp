@@ -1,5 +1,7 @@
 #include "engine/jobs.h"
 
+#include <utility>
+
 #include "engine/connection.h"
 #include "engine/device_info.h"
 #include "engine/page_lines.h"
@@ -20,10 +22,10 @@ void ShowPage(UpgradeEngine& engine, uint32_t page) {
 
 void ConnectOrBootBody(UpgradeEngine& engine) {
   if (engine.IsConnected()) {
-    engine.jobKind = DeviceBoot;
-    engine.jobResult = Disconnect(engine);
+    engine.job = JobOutcome::OfWork(DeviceBoot, Disconnect(engine));
     return;
   }
+  // The search leaves its own outcome in the engine.
   Search(engine);
 }
 
@@ -33,13 +35,7 @@ void FirmwareBody(UpgradeEngine& engine) {
   }
   CVeltrPageLines(engine.Display(), 1).Clear();
   ShowPage(engine, 1);
-  const AppSettings& settings = engine.Settings();
-  engine.uploadLogic = settings.uploadLogic;
-  engine.uploadProcessor = settings.uploadProcessor;
-  engine.uploadBios = settings.uploadBios;
-  engine.jobKind = FirmwareUpgrade;
-
-  engine.jobResult = UploadFirmware(engine);
+  engine.job = JobOutcome::OfWork(FirmwareUpgrade, UploadFirmware(engine));
   WriteDeviceInfoLines(engine.Display(), engine.info);
 }
 
@@ -47,8 +43,7 @@ void UserTextBody(UpgradeEngine& engine) {
   if (!Search(engine)) {
     return;
   }
-  engine.jobKind = UserTextUpgrade;
-  engine.jobResult = UploadUserText(engine);
+  engine.job = JobOutcome::OfWork(UserTextUpgrade, UploadUserText(engine));
   WriteDeviceInfoLines(engine.Display(), engine.info);
 }
 
@@ -56,12 +51,11 @@ void EraseBody(UpgradeEngine& engine) {
   if (!Search(engine)) {
     return;
   }
-  engine.jobKind = SettingsErase;
-  engine.jobResult = EraseDeviceSettings(engine);
+  engine.job = JobOutcome::OfWork(SettingsErase, EraseDeviceSettings(engine));
 }
 
-std::string SuccessText(int32_t jobKind) {
-  switch (jobKind) {
+std::string SuccessText(JobKind kind) {
+  switch (kind) {
     case FirmwareUpgrade:
       return "Firmware upgrade succeeded.";
     case UserTextUpgrade:
@@ -73,9 +67,9 @@ std::string SuccessText(int32_t jobKind) {
   }
 }
 
-std::string FailureText(int32_t jobKind, int32_t result) {
+std::string FailureText(JobKind kind, ResultCode result) {
   const char* format = nullptr;
-  switch (jobKind) {
+  switch (kind) {
     case FirmwareUpgrade:
       format = "Firmware upgrade failed: ";
       break;
@@ -99,7 +93,7 @@ void CVeltrJobs::OnEnterUpgradeMode() {
     started_ = false;
     return;
   }
-  StartFresh(ConnectOrBootBody);
+  StartFresh(ConnectOrBootBody, FreshRequest());
 }
 
 void CVeltrJobs::OnColdBoot() {
@@ -107,7 +101,9 @@ void CVeltrJobs::OnColdBoot() {
     started_ = false;
     return;
   }
-  StartFresh(ConnectOrBootBody, 1);
+  JobRequest request = FreshRequest();
+  request.coldBoot = true;
+  StartFresh(ConnectOrBootBody, std::move(request));
 }
 
 void CVeltrJobs::OnEraseSettings() {
@@ -119,19 +115,23 @@ void CVeltrJobs::OnEraseSettings() {
                    "WARNING: You cannot cancel EEProm erase!")) {
     return;
   }
-  StartFresh(EraseBody);
+  StartFresh(EraseBody, FreshRequest());
 }
 
 void CVeltrJobs::OnUploadFirmware() {
   started_ = false;
-  if (engine_.IsBusy() || !FirmwareChecksPass()) {
+  if (engine_.IsBusy()) {
+    return;
+  }
+  JobRequest request = FreshRequest();
+  if (!FirmwareChecksPass(request)) {
     return;
   }
   if (!ui_.Confirm("Ok to update Firmware of your system?\n\n"
                    "WARNING: You cannot cancel the upload procedure!")) {
     return;
   }
-  StartFresh(FirmwareBody);
+  StartFresh(FirmwareBody, std::move(request));
 }
 
 void CVeltrJobs::OnUploadUserText() {
@@ -145,14 +145,13 @@ void CVeltrJobs::OnUploadUserText() {
   if (!texts) {
     return;
   }
-  engine_.newUserText[0] = Utf8ToAnsi((*texts)[0]);
-  engine_.newUserText[1] = Utf8ToAnsi((*texts)[1]);
-  StartFresh(UserTextBody);
+  JobRequest request = FreshRequest();
+  request.newUserText = {Utf8ToAnsi((*texts)[0]), Utf8ToAnsi((*texts)[1])};
+  StartFresh(UserTextBody, std::move(request));
 }
 
-bool CVeltrJobs::FirmwareChecksPass() {
+bool CVeltrJobs::FirmwareChecksPass(const JobRequest& request) {
   const DeviceInfo& info = engine_.info;
-  const AppSettings& settings = engine_.Settings();
   if (!IsHardwareSupported(info.type, info.Hardware())) {
     ui_.ShowMessage(
         "This hardware revision is not supported in this release.\n"
@@ -162,8 +161,7 @@ bool CVeltrJobs::FirmwareChecksPass() {
   }
   // On the PXR boards the uploader version is the BIOS version.
   const uint16_t minimumBios = GetMinimumBiosVersion(info.type);
-  if (settings.uploadProcessor != 0 && settings.uploadBios == 0 &&
-      info.uploaderVersion.Word() < minimumBios) {
+  if (request.uploadProcessor && !request.uploadBios && info.uploaderVersion.Word() < minimumBios) {
     ui_.ShowMessage("BIOS V" + FormatVersion(info.uploaderVersion.Word()) +
                         " found. Please, upgrade to BIOS V" + FormatVersion(minimumBios) +
                         " before upgrading the firmware.",
@@ -173,26 +171,29 @@ bool CVeltrJobs::FirmwareChecksPass() {
   return true;
 }
 
-void CVeltrJobs::StartFresh(void (*body)(UpgradeEngine&), int32_t coldBoot) {
-  engine_.coldBoot = coldBoot;
-  engine_.chosenUsbDevice.clear();
-  engine_.chosenEthernetDevice.clear();
+JobRequest CVeltrJobs::FreshRequest() const {
+  // A job started from the user interface has no cold boot and no chosen device yet.
+  return RequestFrom(engine_.Settings());
+}
+
+void CVeltrJobs::StartFresh(void (*body)(UpgradeEngine&), JobRequest request) {
   body_ = body;
-  started_ = engine_.StartJob(body_);
+  request_ = std::move(request);
+  started_ = engine_.StartJob(body_, request_);
 }
 
 void CVeltrJobs::Restart() {
-  if (!engine_.StartJob(body_)) {
-    FinishQuietly(engine_.jobKind, engine_.jobResult);
+  if (!engine_.StartJob(body_, request_)) {
+    FinishQuietly(engine_.job);
   }
 }
 
-void CVeltrJobs::FinishQuietly(int32_t kind, int32_t result) {
-  outcomes_.push_back({kind, result});
+void CVeltrJobs::FinishQuietly(const JobOutcome& outcome) {
+  outcomes_.push_back(outcome);
   engine_.ClearBusy();
 }
 
-const JobOutcome* CVeltrJobs::OutcomeOf(int32_t kind) const {
+const JobOutcome* CVeltrJobs::OutcomeOf(JobKind kind) const {
   for (const auto& outcome : outcomes_) {
     if (outcome.kind == kind) {
       return &outcome;
@@ -204,61 +205,64 @@ const JobOutcome* CVeltrJobs::OutcomeOf(int32_t kind) const {
 void CVeltrJobs::OnJobFinished() {
   // A worker cannot be stopped from outside; it has sent its notice, so it is about to end.
   engine_.WaitForWorker();
-  const int32_t kind = engine_.jobKind;
-  const int32_t result = engine_.jobResult;
+  const JobOutcome outcome = engine_.job;
 
-  if (result == 0) {
-    if (kind == Connecting || kind == DeviceBoot) {
-      FinishQuietly(kind, result);
+  if (outcome.Succeeded()) {
+    if (outcome.kind == Connecting || outcome.kind == DeviceBoot) {
+      FinishQuietly(outcome);
       return;
     }
-    const bool exitUpgradeMode = ui_.ShowSuccess(SuccessText(kind), kind == FirmwareUpgrade);
+    const bool exitUpgradeMode =
+        ui_.ShowSuccess(SuccessText(outcome.kind), outcome.kind == FirmwareUpgrade);
     ShowPage(engine_, 0);
-    FinishQuietly(kind, result);
+    FinishQuietly(outcome);
     if (exitUpgradeMode) {
       OnEnterUpgradeMode();
     }
     return;
   }
-  if (kind == Connecting) {
-    FollowUpAfterFailedSearch();
+  if (outcome.kind == Connecting) {
+    FollowUpAfterFailedSearch(outcome);
     return;
   }
-  ui_.ShowMessage(FailureText(kind, result), MessageIcon::Stop);
+  ui_.ShowMessage(FailureText(outcome.kind, outcome.WorkResult()), MessageIcon::Stop);
   ShowPage(engine_, 0);
-  FinishQuietly(kind, result);
+  FinishQuietly(outcome);
 }
 
-void CVeltrJobs::FollowUpAfterFailedSearch() {
-  AppSettings& settings = engine_.Settings();
-  const int32_t result = engine_.jobResult;
-  if (result == kSelectionRequired) {
-    const bool usb = settings.port == kPortUsb;
-    IVeltrPort& port = usb ? static_cast<IVeltrPort&>(engine_.UsbPort())
-                           : static_cast<IVeltrPort&>(engine_.EthernetPort());
-    const auto chosen = ui_.SelectDevice(port);
+void CVeltrJobs::FollowUpAfterFailedSearch(const JobOutcome& failed) {
+  if (failed.SearchResult() == ConnectResult::SelectionRequired) {
+    const PortId port = request_.port == kPortUsb ? kPortUsb : kPortEthernet;
+    // The worker has ended: the port's list is this thread's to read now.
+    const auto chosen = ui_.SelectDevice(port, engine_.PortFor(port).FoundDevices());
     if (!chosen) {
-      FinishQuietly(Connecting, result);
+      FinishQuietly(failed);
       return;
     }
-    (usb ? engine_.chosenUsbDevice : engine_.chosenEthernetDevice) = *chosen;
+    if (port == kPortUsb) {
+      request_.chosenUsbDevice = chosen->serialNumber;
+    } else {
+      request_.chosenEthernetDevice = chosen->address;
+    }
     Restart();
     return;
   }
-  if (engine_.coldBoot == 0) {
-    engine_.coldBoot = 1;
-    const int32_t searched = settings.port >= 0 && settings.port <= 3 ? settings.port : 0;
-    const auto port = ui_.ColdBoot(searched, settings.autoselect != 0);
+  if (!request_.coldBoot) {
+    request_.coldBoot = true;
+    const PortId searched = IsComPort(request_.port) ? request_.port : kPortCom1;
+    const auto port = ui_.ColdBoot(searched, request_.autoselect);
     if (!port) {
-      FinishQuietly(Connecting, result);
+      FinishQuietly(failed);
       return;
     }
-    SetPort(*port, settings);
+    if (SetPort(*port, engine_.Settings())) {
+      request_.port = *port;
+    }
     Restart();
     return;
   }
   ui_.ShowMessage(kConnectionFailedText, MessageIcon::Exclamation);
-  FinishQuietly(Connecting, result);
+  FinishQuietly(failed);
 }
 
 }  // namespace veltr

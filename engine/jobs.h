@@ -6,10 +6,12 @@
 #include <string>
 #include <vector>
 
+#include "base/port.h"
+#include "engine/job.h"
+
 namespace veltr {
 
 class UpgradeEngine;
-class IVeltrPort;
 
 enum class MessageIcon { None, Information, Question, Exclamation, Stop };
 
@@ -23,11 +25,12 @@ class IVeltrJobUi {
   virtual void ShowMessage(const std::string& text, MessageIcon icon) = 0;
   // The success dialog: returns the final state of its "Exit upgrade mode" box.
   virtual bool ShowSuccess(const std::string& message, bool exitUpgradeMode) = 0;
-  // The cold boot dialog: the port id (0 to 3) picked, or none on Cancel.
-  virtual std::optional<int32_t> ColdBoot(int32_t searchedPort, bool searchedAll) = 0;
-  // The found-devices dialog of a port that listed several devices: the serial number (USB) or
-  // address (Ethernet) picked, or none on Cancel.
-  virtual std::optional<std::string> SelectDevice(IVeltrPort& port) = 0;
+  // The cold boot dialog: the port (COM1 to COM4) picked, or none on Cancel.
+  virtual std::optional<PortId> ColdBoot(PortId searchedPort, bool searchedAll) = 0;
+  // The found-devices dialog after a listing Open on port (USB or Ethernet): the device picked,
+  // or none on Cancel. Only a device with status 0 may be picked.
+  virtual std::optional<FoundDevice> SelectDevice(PortId port,
+                                                  const std::vector<FoundDevice>& found) = 0;
   // The user text dialog, filled with the device's texts; the two new texts, or none on Cancel.
   virtual std::optional<std::array<std::string, 2>> EditUserTexts(
       const std::array<std::string, 2>& current) = 0;
@@ -40,17 +43,11 @@ void UserTextBody(UpgradeEngine& engine);
 void EraseBody(UpgradeEngine& engine);
 
 // "Firmware upgrade succeeded." and the like; empty for kinds that end quietly.
-std::string SuccessText(int32_t jobKind);
-// "Firmware upgrade failed: no response." and the like.
-std::string FailureText(int32_t jobKind, int32_t result);
+std::string SuccessText(JobKind kind);
+// "Firmware upgrade failed: no response." and the like; for a failed search the final message.
+std::string FailureText(JobKind kind, ResultCode result);
 
 inline constexpr const char* kConnectionFailedText = "Cannot establish connection!";
-
-// How one job ended, in the order jobs ended.
-struct JobOutcome {
-  int32_t kind = 0;
-  int32_t result = 0;
-};
 
 // The command handlers and the job end of the front end's thread. Each handler does nothing
 // while a job runs. The end handler must run when the job-finished notice arrives.
@@ -70,20 +67,24 @@ class CVeltrJobs {
   // here.
   const std::vector<JobOutcome>& Outcomes() const { return outcomes_; }
   // The first outcome of a kind, if a job of that kind has ended.
-  const JobOutcome* OutcomeOf(int32_t kind) const;
+  const JobOutcome* OutcomeOf(JobKind kind) const;
   // False when the last handler started nothing (busy, a refused check, a declined question).
   bool Started() const { return started_; }
 
  private:
-  void StartFresh(void (*body)(UpgradeEngine&), int32_t coldBoot = 0);
+  // A request from the settings as they are now, on this thread.
+  JobRequest FreshRequest() const;
+  void StartFresh(void (*body)(UpgradeEngine&), JobRequest request);
   void Restart();
-  void FinishQuietly(int32_t kind, int32_t result);
-  void FollowUpAfterFailedSearch();
-  bool FirmwareChecksPass();
+  void FinishQuietly(const JobOutcome& outcome);
+  void FollowUpAfterFailedSearch(const JobOutcome& failed);
+  bool FirmwareChecksPass(const JobRequest& request);
 
   UpgradeEngine& engine_;
   IVeltrJobUi& ui_;
   void (*body_)(UpgradeEngine&) = nullptr;
+  // The request of the job last started; the follow-up passes change it and start the job again.
+  JobRequest request_;
   std::vector<JobOutcome> outcomes_;
   bool started_ = false;
 };

@@ -3,14 +3,21 @@
 #include <utility>
 
 #include "engine/connection.h"
+#include "transport/port_trace.h"
+#include "transport/wire_trace.h"
 
 namespace veltr {
 
-UpgradeEngine::UpgradeEngine() : settings_(&ownSettings_), package_(&ownPackage_) {}
+UpgradeEngine::UpgradeEngine(CVeltrPortSet ports)
+    : settings_(&ownSettings_),
+      package_(&ownPackage_),
+      ports_(std::move(ports)),
+      current_(&ports_.For(kPortCom1)) {}
 
 UpgradeEngine::~UpgradeEngine() {
   worker_.Wait();
-  Disconnect(*this);
+  // Program end: the device's leaving program mode has no one left to tell of a failure.
+  static_cast<void>(Disconnect(*this));
   SetDisplay(nullptr);
   if (trace_) {
     trace_->Close();
@@ -34,8 +41,10 @@ std::string UpgradeEngine::PackagePath(const std::string& fileName) const {
   return workingFolder_ + "/" + fileName;
 }
 
-bool UpgradeEngine::StartJob(JobBody body) {
+bool UpgradeEngine::StartJob(JobBody body, JobRequest request) {
   busy_ = true;
+  // Set before the thread exists, so the worker sees it whole.
+  request_ = std::move(request);
   const bool started = worker_.Start([this, body = std::move(body)] {
     body(*this);
     if (trace_) {
@@ -78,16 +87,6 @@ IVeltrPort& UpgradeEngine::Traced(IVeltrPort& port) {
   }
   tracePort_->Wrap(port);
   return *tracePort_;
-}
-
-IVeltrPort& UpgradeEngine::PortFor(const std::string& name) {
-  if (name == "USB") {
-    return usb_;
-  }
-  if (name == "Ethernet") {
-    return ethernet_;
-  }
-  return serial_;
 }
 
 }  // namespace veltr

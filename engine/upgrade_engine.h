@@ -8,38 +8,30 @@
 #include <vector>
 
 #include "base/port.h"
+#include "base/port_set.h"
 #include "engine/app_settings.h"
 #include "engine/device_info.h"
 #include "engine/display.h"
+#include "engine/job.h"
 #include "engine/notice_queue.h"
 #include "engine/worker.h"
 #include "package/package_description.h"
-#include "transport/port_ethernet.h"
-#include "transport/port_map.h"
-#include "transport/port_rs232.h"
-#include "transport/port_trace.h"
-#include "transport/port_usb.h"
-#include "transport/wire_trace.h"
 
 namespace veltr {
 
-enum JobKind : int32_t {
-  Connecting = 0,
-  FirmwareUpgrade = 1,
-  UserTextUpgrade = 2,
-  SettingsErase = 3,
-  DeviceBoot = 4,
-};
+class CVeltrWireTrace;
+class CVeltrPortTrace;
 
-// The one upgrade engine of a program run: the three ports, the port in use, the device record,
-// the job state and the worker thread. The connection search, the upload procedures and the job
-// bodies work on it (worker thread); the front end wires it, starts jobs and runs the job end
-// (its own thread). Nothing here shows anything: progress goes to the display.
+// The one upgrade engine of a program run: the ports it was given, the port in use, the device
+// record, the job state and the worker thread. The connection search, the upload procedures and
+// the job bodies work on it (worker thread); the front end wires it, starts jobs and runs the job
+// end (its own thread). Nothing here shows anything: progress goes to the display.
 class UpgradeEngine {
  public:
   using JobBody = std::function<void(UpgradeEngine&)>;
 
-  UpgradeEngine();
+  // The current port starts at the serial port.
+  explicit UpgradeEngine(CVeltrPortSet ports);
   // Waits for a running job, takes a device still in program mode out of it, closes the ports.
   ~UpgradeEngine();
   UpgradeEngine(const UpgradeEngine&) = delete;
@@ -56,26 +48,31 @@ class UpgradeEngine {
   void SetPackage(const PackageVersionTable* table) { package_ = table; }
   // Where the images and "Build.txt" are; empty means the current folder.
   void SetWorkingFolder(std::string folder) { workingFolder_ = std::move(folder); }
-  CVeltrPortMap& PortMap() { return portMap_; }
 
   IVeltrDisplay* Display() const { return display_; }
+  // The front end's settings: read and changed on its thread only. Jobs read their Request().
   AppSettings& Settings() { return *settings_; }
   const PackageVersionTable& Package() const { return *package_; }
   std::string PackagePath(const std::string& fileName) const;
 
-  // Job control, front-end thread only. StartJob sets the busy flag and runs body on the worker;
-  // when the body returns, the worker sends the job-finished notice. A thread that cannot be
-  // made clears the flag again and gives false.
-  bool StartJob(JobBody body);
+  // Job control, front-end thread only. StartJob sets the busy flag, keeps the request for the
+  // job and runs body on the worker; when the body returns, the worker sends the job-finished
+  // notice. A thread that cannot be made clears the flag again and gives false.
+  bool StartJob(JobBody body, JobRequest request);
   bool IsBusy() const { return busy_; }
   void WaitForWorker() { worker_.Wait(); }
   void ClearBusy() { busy_ = false; }
 
+  // What the running job (or the last one) was asked. The worker reads it; the front end sets it
+  // only while no job runs (StartJob, or SetRequest for work run on its own thread).
+  const JobRequest& Request() const { return request_; }
+  void SetRequest(JobRequest request) { request_ = std::move(request); }
+
   bool IsConnected() const { return connected_.load(); }
   void SetConnected(bool connected) { connected_.store(connected); }
 
-  // The port for a name: "USB", "Ethernet", anything else the serial port.
-  IVeltrPort& PortFor(const std::string& name);
+  // The port that serves a PortId: USB and Ethernet their own, any other id the serial port.
+  IVeltrPort& PortFor(PortId id) { return ports_.For(id); }
   IVeltrPort& CurrentPort() { return *current_; }
   // While a wire trace is on, the current port is the given one behind the trace.
   void SetCurrentPort(IVeltrPort& port) { current_ = &Traced(port); }
@@ -87,21 +84,10 @@ class UpgradeEngine {
   void StopTrace();
   bool Tracing() const { return trace_ != nullptr; }
 
-  CVeltrPortRS232& SerialPort() { return serial_; }
-  CVeltrPortUSB& UsbPort() { return usb_; }
-  CVeltrPortEthernet& EthernetPort() { return ethernet_; }
-
-  // Job state. Written by the worker while a job runs, read by the front end between jobs.
+  // Job state. Only the worker writes these while a job runs; the front end reads them only
+  // after the job-finished notice (or while no job runs), so they need no lock.
   DeviceInfo info;
-  int32_t jobKind = Connecting;
-  int32_t jobResult = 0;
-  int32_t coldBoot = 0;
-  std::string chosenUsbDevice;
-  std::string chosenEthernetDevice;
-  std::string newUserText[2];  // narrow texts for the user text upgrade
-  int32_t uploadLogic = 1;
-  int32_t uploadProcessor = 1;
-  int32_t uploadBios = 0;
+  JobOutcome job;
   // The system's reasons behind the last search's failed opens ("COM1: /dev/ttyS0 does not
   // exist"), for a front end to show beside the status lines.
   std::vector<std::string> connectionDetails;
@@ -117,11 +103,9 @@ class UpgradeEngine {
   AppSettings ownSettings_;
   PackageVersionTable ownPackage_;
 
-  CVeltrPortMap portMap_;
-  CVeltrPortRS232 serial_{&portMap_};
-  CVeltrPortUSB usb_;
-  CVeltrPortEthernet ethernet_;
-  IVeltrPort* current_ = &serial_;
+  CVeltrPortSet ports_;
+  IVeltrPort* current_;
+  JobRequest request_;
   std::unique_ptr<CVeltrWireTrace> trace_;
   std::unique_ptr<CVeltrPortTrace> tracePort_;
 

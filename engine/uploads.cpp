@@ -26,8 +26,8 @@ void FillPlaceholderPage(const IVeltrPort& port, uint8_t (&page)[kImagePageSize]
   for (auto& byte : page) {
     byte = 0xFF;
   }
-  const std::string name = port.GetName();
-  if (name == "USB" || name == "Ethernet") {
+  const PortId id = port.GetPortId();
+  if (id == kPortUsb || id == kPortEthernet) {
     static constexpr uint8_t kBootVector[12] = {0x18, 0x5C, 0xE0, 0x6B, 0x80, 0x00,
                                                 0xEA, 0x1B, 0x80, 0x03, 0x16, 0x9F};
     for (size_t i = 0; i < sizeof kBootVector; ++i) {
@@ -64,7 +64,7 @@ std::string FileVersionLine(const UpgradeEngine& engine) {
 // are counted on that line without changing its text.
 ResultCode UploadUpgradeCode(UpgradeEngine& engine, DeviceType reportedType) {
   IVeltrPort& port = engine.CurrentPort();
-  const int32_t portId = port.GetPortId();
+  const PortId portId = port.GetPortId();
   if (IsUpgradeCodeRefused(reportedType)) {
     return InvalidParameter;
   }
@@ -94,7 +94,7 @@ namespace {
 
 // The first line of the processor step: right below the logic lines when both are uploaded.
 uint32_t ProcessorFirstLine(const UpgradeEngine& engine) {
-  return (engine.uploadLogic != 0 && engine.uploadBios == 0) ? 7 : 0;
+  return (engine.Request().uploadLogic && !engine.Request().uploadBios) ? 7 : 0;
 }
 
 // Reads an image whole. A file longer than the device takes is refused unread, as a damaged file;
@@ -129,7 +129,7 @@ void ShowLogicLoading(UpgradeEngine& engine, ResultCode loaded) {
 void ShowProcessorLoading(UpgradeEngine& engine, ResultCode loaded) {
   ShowLoading(
       engine, ProcessorFirstLine(engine),
-      engine.uploadBios != 0 ? "Loading Processor BIOS File" : "Loading Processor and HI Files",
+      engine.Request().uploadBios ? "Loading Processor BIOS File" : "Loading Processor and HI Files",
       loaded);
 }
 
@@ -153,7 +153,7 @@ ResultCode LoadProcessorImage(const UpgradeEngine& engine, CVeltrPageFile& image
   if (!IsKnownDeviceType(info.type)) {
     return InvalidParameter;
   }
-  const bool bios = engine.uploadBios != 0;
+  const bool bios = engine.Request().uploadBios;
   const std::string name = bios ? BiosFileName(info.type, info.Hardware(), engine.Package())
                                 : ProcessorFileName(info.type, info.Hardware(), engine.Package());
   const ResultCode loaded =
@@ -202,7 +202,7 @@ ResultCode SendProcessorImage(UpgradeEngine& engine, const CVeltrPageFile& image
   CVeltrPageLines lines = ProgressLines(engine);
   const DeviceType type = engine.info.type;
   const uint32_t b = ProcessorFirstLine(engine);
-  lines.Set(b + 3, engine.uploadBios != 0 ? "Uploading Processor BIOS File"
+  lines.Set(b + 3, engine.Request().uploadBios ? "Uploading Processor BIOS File"
                                           : "Uploading Processor and HI Files");
   CVeltrCommandUPPageWrite write;
   IVeltrPort& port = engine.CurrentPort();
@@ -211,7 +211,7 @@ ResultCode SendProcessorImage(UpgradeEngine& engine, const CVeltrPageFile& image
 
   uint8_t placeholder[kImagePageSize];
   FillPlaceholderPage(port, placeholder);
-  const UploadStep step = engine.uploadBios != 0 ? UploadStep::Bios : UploadStep::Processor;
+  const UploadStep step = engine.Request().uploadBios ? UploadStep::Bios : UploadStep::Processor;
   ShowBlock(lines, b + 4, step, 1, blocks);
   const PageRecord first{placeholder, kImagePageSize, 0, type};
   ResultCode result = write.Execute(port, &first);
@@ -277,8 +277,8 @@ ResultCode RecordUpgrade(UpgradeEngine& engine) {
 
 ResultCode UploadFirmware(UpgradeEngine& engine) {
   const bool logicStep =
-      engine.uploadLogic != 0 && HasLogicImage(engine.info.type) && engine.uploadBios == 0;
-  const bool processorStep = engine.uploadProcessor != 0 || engine.uploadBios != 0;
+      engine.Request().uploadLogic && HasLogicImage(engine.info.type) && !engine.Request().uploadBios;
+  const bool processorStep = engine.Request().uploadProcessor || engine.Request().uploadBios;
 
   // Every image is read and checked before the first page goes out. When one fails, the loading
   // lines of the steps before it read as in a good upgrade (their images were fine) and no
@@ -324,8 +324,8 @@ ResultCode UploadFirmware(UpgradeEngine& engine) {
 ResultCode UploadUserText(UpgradeEngine& engine) {
   DeviceInfo& info = engine.info;
   EepromInfoRecord record;
-  record.userText1 = engine.newUserText[0];
-  record.userText2 = engine.newUserText[1];
+  record.userText1 = engine.Request().newUserText[0];
+  record.userText2 = engine.Request().newUserText[1];
   record.versions[0] = info.logicVersion.high;
   record.versions[1] = info.logicVersion.low;
   record.versions[2] = info.processorVersion.high;

@@ -20,9 +20,6 @@ constexpr size_t kSectionListChars = 512;
 // The LNK40E processor image length is kept in the check value as a word subtracted from this.
 constexpr uint32_t kLnk40eLengthBase = 62580;
 
-constexpr int32_t kUsbPortId = 32;
-constexpr int32_t kEthernetPortId = 33;
-
 constexpr const char* kMissingPart = "(null)";
 
 constexpr uint64_t kProcessorPageSize = 256;
@@ -133,11 +130,11 @@ std::string BiosFileName(DeviceType type, HardwareVersion hw, const PackageVersi
   return ImageFileName("ub", ".bin", type, hw, table);
 }
 
-std::string UpgradeCodeFileName(DeviceType type, int32_t portId) {
-  if (portId == kUsbPortId) {
+std::string UpgradeCodeFileName(DeviceType type, PortId port) {
+  if (port == kPortUsb) {
     return "u" + PartOrNull(GetFileCode(type)) + "usu1101.bin";
   }
-  if (portId == kEthernetPortId) {
+  if (port == kPortEthernet) {
     return "u" + PartOrNull(GetFileCode(type)) + "etu1101.bin";
   }
   return std::string();

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <string>
 
+#include "base/port.h"
 #include "protocol/device_types.h"
 
 namespace veltr {
@@ -37,8 +38,8 @@ std::string LogicFileName(DeviceType type, HardwareVersion hw, const PackageVers
 std::string ProcessorFileName(DeviceType type, HardwareVersion hw,
                               const PackageVersionTable& table);
 std::string BiosFileName(DeviceType type, HardwareVersion hw, const PackageVersionTable& table);
-// portId 32 (USB) or 33 (Ethernet); any other port has no upgrade code file (empty name).
-std::string UpgradeCodeFileName(DeviceType type, int32_t portId);
+// USB or Ethernet; any other port has no upgrade code file (empty name).
+std::string UpgradeCodeFileName(DeviceType type, PortId port);
 
 // What an image must be to pass; false means "damaged file".
 bool IsLogicImageValid(DeviceType type, HardwareVersion hw, uint64_t length);

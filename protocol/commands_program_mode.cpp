@@ -20,8 +20,7 @@ constexpr uint32_t kWarmBootBaudRate = 57600;
 constexpr uint8_t kReady = 0x0D;
 
 bool IsSerialPort(const IVeltrPort& port) {
-  const char* name = port.GetName();
-  return name != nullptr && std::strcmp(name, "RS232") == 0;
+  return port.GetPortId() == kPortSerialObject;
 }
 
 // A follow-up whose request could not be allocated would go out as nothing while the caller
@@ -164,7 +163,8 @@ ResultCode CVeltrCommandWarmBoot::Execute(IVeltrPort& port, const CVeltrCommand*
       return InternalError;
     }
     if (!port.SetTimeout(kWarmBootTimeoutMs)) {
-      port.SetBaudRate(rate);
+      // Best effort on the way out: the warm boot has failed either way.
+      static_cast<void>(port.SetBaudRate(rate));
       return InternalError;
     }
     if (!port.Write(*this)) {

@@ -2,8 +2,8 @@
 
 namespace veltr {
 
-int32_t CVeltrPortEthernet::Open(const PortSettings&) {
-  return kNoDeviceFound;
+ConnectResult CVeltrPortEthernet::Open(const PortSettings&) {
+  return ConnectResult::NoDeviceFound;
 }
 
 }  // namespace veltr

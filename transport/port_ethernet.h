@@ -7,7 +7,7 @@ namespace veltr {
 // Ethernet (UDP) port. Until the network transport is in, it finds no device.
 class CVeltrPortEthernet final : public IVeltrPort {
  public:
-  int32_t Open(const PortSettings& settings) override;
+  ConnectResult Open(const PortSettings& settings) override;
   int32_t GetMode() const override { return -1; }
   DeviceType GetDeviceType() const override { return kNoDeviceType; }
   bool Close() override { return true; }
@@ -17,7 +17,8 @@ class CVeltrPortEthernet final : public IVeltrPort {
   bool SetBaudRate(uint32_t) override { return true; }
   uint32_t GetBaudRate() const override { return 0; }
   const char* GetName() const override { return "Ethernet"; }
-  int32_t GetPortId() const override { return kPortEthernet; }
+  PortId GetPortId() const override { return kPortEthernet; }
+  std::vector<FoundDevice> FoundDevices() const override { return {}; }
 };
 
 }  // namespace veltr

@@ -4,13 +4,15 @@
 #include <optional>
 #include <string>
 
+#include "base/port.h"
+
 namespace veltr {
 
 // Maps the names "COM1" to "COM4" to device paths. Filled by the front ends from settings and
 // options before the first job; read by the serial port on every Open.
 class CVeltrPortMap {
  public:
-  static constexpr int kSerialPorts = 4;
+  static constexpr int kSerialPorts = kSerialPortCount;
 
   CVeltrPortMap();  // /dev/ttyS0 to /dev/ttyS3
 

@@ -150,25 +150,25 @@ CVeltrPortRS232::~CVeltrPortRS232() {
   Close();
 }
 
-int32_t CVeltrPortRS232::Open(const PortSettings& settings) {
+ConnectResult CVeltrPortRS232::Open(const PortSettings& settings) {
   if (IsOpen()) {
     lastError_ = path_ + " is already open";
-    return kPortNotAvailable;
+    return ConnectResult::PortNotAvailable;
   }
   lastError_.clear();
   if (!ResolvePath(settings.name)) {
-    return kPortNotAvailable;
+    return ConnectResult::PortNotAvailable;
   }
   const uint32_t rate = settings.baudRate > 0 ? static_cast<uint32_t>(settings.baudRate) : 0;
   if (!OpenDevice() || !ApplyLineSettings(rate) || !DropModemLines()) {
     if (IsOpen()) {
       CloseDevice();
     }
-    return kPortNotAvailable;
+    return ConnectResult::PortNotAvailable;
   }
   timeouts_ = {kOpenReadInterval, kOpenReadTotalMultiplier, kOpenReadTotalConstant,
                kWriteTotalMultiplier, kWriteTotalConstant};
-  return kConnected;
+  return ConnectResult::Connected;
 }
 
 bool CVeltrPortRS232::ResolvePath(const std::string& name) {

@@ -17,7 +17,7 @@ class CVeltrPortRS232 final : public IVeltrPort {
   explicit CVeltrPortRS232(const CVeltrPortMap* map = nullptr);
   ~CVeltrPortRS232() override;
 
-  int32_t Open(const PortSettings& settings) override;
+  ConnectResult Open(const PortSettings& settings) override;
   int32_t GetMode() const override { return kModeUpgradeCode; }
   DeviceType GetDeviceType() const override { return kNoDeviceType; }
   bool Close() override;
@@ -27,7 +27,8 @@ class CVeltrPortRS232 final : public IVeltrPort {
   bool SetBaudRate(uint32_t rate) override;
   uint32_t GetBaudRate() const override;
   const char* GetName() const override { return "RS232"; }
-  int32_t GetPortId() const override { return kPortSerialObject; }
+  PortId GetPortId() const override { return kPortSerialObject; }
+  std::vector<FoundDevice> FoundDevices() const override { return {}; }
   std::string LastError() const override { return lastError_; }
 
   bool IsOpen() const { return fd_ >= 0; }

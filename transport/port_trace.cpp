@@ -7,8 +7,8 @@ void CVeltrPortTrace::Wrap(IVeltrPort& port) {
   label_ = port.GetName();
 }
 
-int32_t CVeltrPortTrace::Open(const PortSettings& settings) {
-  const int32_t result = inner_->Open(settings);
+ConnectResult CVeltrPortTrace::Open(const PortSettings& settings) {
+  const ConnectResult result = inner_->Open(settings);
   // The name the search asked for ("COM2") says more than the object's ("RS232").
   label_ = settings.name.empty() ? std::string(inner_->GetName()) : settings.name;
   for (char& c : label_) {
@@ -17,7 +17,7 @@ int32_t CVeltrPortTrace::Open(const PortSettings& settings) {
     }
   }
   trace_.Event(label_, "open",
-               std::to_string(result) + " " + std::to_string(inner_->GetBaudRate()));
+               std::to_string(static_cast<int32_t>(result)) + " " + std::to_string(inner_->GetBaudRate()));
   return result;
 }
 

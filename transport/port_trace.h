@@ -17,7 +17,7 @@ class CVeltrPortTrace final : public IVeltrPort {
   void Wrap(IVeltrPort& port);
   IVeltrPort* Inner() const { return inner_; }
 
-  int32_t Open(const PortSettings& settings) override;
+  ConnectResult Open(const PortSettings& settings) override;
   int32_t GetMode() const override { return inner_->GetMode(); }
   DeviceType GetDeviceType() const override { return inner_->GetDeviceType(); }
   bool Close() override;
@@ -27,7 +27,8 @@ class CVeltrPortTrace final : public IVeltrPort {
   bool SetBaudRate(uint32_t rate) override;
   uint32_t GetBaudRate() const override { return inner_->GetBaudRate(); }
   const char* GetName() const override { return inner_->GetName(); }
-  int32_t GetPortId() const override { return inner_->GetPortId(); }
+  PortId GetPortId() const override { return inner_->GetPortId(); }
+  std::vector<FoundDevice> FoundDevices() const override { return inner_->FoundDevices(); }
   std::string LastError() const override { return inner_->LastError(); }
 
  private:

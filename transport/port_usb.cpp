@@ -2,8 +2,8 @@
 
 namespace veltr {
 
-int32_t CVeltrPortUSB::Open(const PortSettings&) {
-  return kNoDeviceFound;
+ConnectResult CVeltrPortUSB::Open(const PortSettings&) {
+  return ConnectResult::NoDeviceFound;
 }
 
 }  // namespace veltr

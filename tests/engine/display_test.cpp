@@ -9,6 +9,7 @@
 #include "engine/notice_queue.h"
 #include "engine/text_codec.h"
 #include "engine/upgrade_engine.h"
+#include "transport/system_ports.h"
 
 namespace veltr {
 namespace {
@@ -19,7 +20,8 @@ class WiredDisplay : public ::testing::Test {
   void SetUp() override { engine.SetDisplay(&display); }
 
   IVeltrDisplay display;
-  UpgradeEngine engine;
+  CVeltrPortMap portMap;
+  UpgradeEngine engine{MakeSystemPorts(portMap)};
   CVeltrNoticeQueue& queue = engine.Notices();
 };
 
@@ -97,11 +99,13 @@ TEST_F(WiredDisplay, ManyLinesThenFinishedArriveInOrderFromTheWorker) {
   constexpr int kLines = 5000;
   std::atomic<int> wakeUps{0};
   queue.SetWakeUp([&] { ++wakeUps; });
-  ASSERT_TRUE(engine.StartJob([](UpgradeEngine& e) {
-    for (int i = 0; i < kLines; ++i) {
-      e.Display()->SetLine(1, static_cast<uint32_t>(i % 15), std::to_string(i));
-    }
-  }));
+  ASSERT_TRUE(engine.StartJob(
+      [](UpgradeEngine& e) {
+        for (int i = 0; i < kLines; ++i) {
+          e.Display()->SetLine(1, static_cast<uint32_t>(i % 15), std::to_string(i));
+        }
+      },
+      JobRequest{}));
   int next = 0;
   for (;;) {
     const auto notice = queue.Take(std::chrono::seconds(30));

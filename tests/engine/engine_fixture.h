@@ -11,6 +11,8 @@
 #include "engine/upgrade_engine.h"
 #include "package/package_description.h"
 #include "support/scripted_port.h"
+#include "transport/port_map.h"
+#include "transport/system_ports.h"
 
 namespace veltr::test {
 
@@ -23,9 +25,14 @@ inline Bytes ImageBytes(size_t length, uint8_t seed = 1) {
   return bytes;
 }
 
-// An engine wired to a display, with its package folder in a fresh temporary folder.
+// An engine wired to a display, with its package folder in a fresh temporary folder. By default
+// the engine has this machine's ports on the ttys of portMap_; a derived fixture may hand it
+// doubles instead.
 class EngineTest : public ::testing::Test {
  protected:
+  EngineTest() : engine_(MakeSystemPorts(portMap_)) {}
+  explicit EngineTest(CVeltrPortSet ports) : engine_(std::move(ports)) {}
+
   void SetUp() override {
     std::string pattern = (std::filesystem::temp_directory_path() / "veltr-engine-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
@@ -38,7 +45,7 @@ class EngineTest : public ::testing::Test {
   void TearDown() override {
     // Test ports die with the test body; the engine must not leave upgrade mode through them.
     engine_.SetConnected(false);
-    engine_.SetCurrentPort(engine_.SerialPort());
+    engine_.SetCurrentPort(engine_.PortFor(kPortCom1));
     std::error_code ignored;
     std::filesystem::remove_all(folder_, ignored);
   }
@@ -66,6 +73,7 @@ class EngineTest : public ::testing::Test {
   IVeltrDisplay display_;
   AppSettings settings_;
   PackageVersionTable package_;
+  CVeltrPortMap portMap_;
   UpgradeEngine engine_;
 };
 

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <future>
 #include <utility>
 #include <vector>
 
@@ -27,11 +28,18 @@ class FakeUi : public IVeltrJobUi {
     successes.emplace_back(message, exitUpgradeMode);
     return exitUpgradeMode;
   }
-  std::optional<int32_t> ColdBoot(int32_t searchedPort, bool searchedAll) override {
+  std::optional<PortId> ColdBoot(PortId searchedPort, bool searchedAll) override {
     coldBoots.emplace_back(searchedPort, searchedAll);
     return coldBootPort;
   }
-  std::optional<std::string> SelectDevice(IVeltrPort&) override { return std::nullopt; }
+  std::optional<FoundDevice> SelectDevice(PortId port,
+                                          const std::vector<FoundDevice>& found) override {
+    selections.emplace_back(port, found);
+    if (!pick || *pick >= found.size()) {
+      return std::nullopt;
+    }
+    return found[*pick];
+  }
   std::optional<std::array<std::string, 2>> EditUserTexts(
       const std::array<std::string, 2>& current) override {
     shownTexts = current;
@@ -39,22 +47,27 @@ class FakeUi : public IVeltrJobUi {
   }
 
   bool confirm = true;
-  std::optional<int32_t> coldBootPort;
+  std::optional<PortId> coldBootPort;
+  std::optional<size_t> pick;  // the entry SelectDevice picks; none cancels
   std::optional<std::array<std::string, 2>> newTexts;
   std::vector<std::string> questions;
   std::vector<std::pair<std::string, MessageIcon>> messages;
   std::vector<std::pair<std::string, bool>> successes;
-  std::vector<std::pair<int32_t, bool>> coldBoots;
+  std::vector<std::pair<PortId, bool>> coldBoots;
+  std::vector<std::pair<PortId, std::vector<FoundDevice>>> selections;
   std::array<std::string, 2> shownTexts;
 };
 
 class JobsTest : public EngineTest {
  protected:
+  JobsTest() = default;
+  explicit JobsTest(CVeltrPortSet ports) : EngineTest(std::move(ports)) {}
+
   void SetUp() override {
     EngineTest::SetUp();
     // Nothing answers on any COM port: every open fails at once.
     for (int i = 0; i < 4; ++i) {
-      engine_.PortMap().Set(i, (folder_ / ("no-tty-" + std::to_string(i))).string());
+      portMap_.Set(i, (folder_ / ("no-tty-" + std::to_string(i))).string());
     }
   }
 
@@ -91,17 +104,17 @@ TEST_F(JobsTest, FailedSearchOffersTheColdBootAndCancelEndsQuietly) {
                                   " ... Port not available or used by other program");
   }
   ASSERT_EQ(ui_.coldBoots.size(), 1u);
-  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(0, true));
+  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(kPortCom1, true));
   EXPECT_TRUE(ui_.messages.empty());
   ASSERT_EQ(jobs_.Outcomes().size(), 1u);
   EXPECT_EQ(jobs_.Outcomes()[0].kind, Connecting);
-  EXPECT_EQ(jobs_.Outcomes()[0].result, kNoDeviceFound);
+  EXPECT_EQ(jobs_.Outcomes()[0].SearchResult(), ConnectResult::NoDeviceFound);
   EXPECT_EQ(finishedNotices_, 1);
   EXPECT_EQ(engine_.connectionDetails.size(), 4u) << "each failed open keeps its reason";
 }
 
 TEST_F(JobsTest, ColdBootPassTriesOnlyThePortPickedThenGivesUp) {
-  ui_.coldBootPort = 2;
+  ui_.coldBootPort = kPortCom3;
   jobs_.OnEnterUpgradeMode();
   RunUntilIdle();
 
@@ -126,7 +139,7 @@ TEST_F(JobsTest, WithoutAutoselectOnlyTheChosenPortIsTried) {
   EXPECT_EQ(Line(0, 2), "   Searching COM2 ... Port not available or used by other program");
   EXPECT_EQ(Line(0, 3), "   Searching COM3 ... Skipped");
   EXPECT_EQ(Line(0, 4), "   Searching COM4 ... Skipped");
-  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(1, false));
+  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(kPortCom2, false));
 }
 
 struct CheckCase {
@@ -176,7 +189,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(JobTexts, FailureAndSuccessTexts) {
   const struct {
-    int32_t kind;
+    JobKind kind;
     int32_t result;
     const char* text;
   } cases[] = {
@@ -187,7 +200,7 @@ TEST(JobTexts, FailureAndSuccessTexts) {
       {FirmwareUpgrade, 8, "Firmware upgrade failed: internall error."},
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(FailureText(c.kind, c.result), c.text);
+    EXPECT_EQ(FailureText(c.kind, static_cast<ResultCode>(c.result)), c.text);
   }
   EXPECT_EQ(SuccessText(FirmwareUpgrade), "Firmware upgrade succeeded.");
   EXPECT_EQ(SuccessText(UserTextUpgrade), "User text upgrade succeeded.");
@@ -235,7 +248,7 @@ TEST_F(JobsTest, FirmwareSuccessLeavesUpgradeModeAfterwards) {
   EXPECT_FALSE(engine_.IsConnected());
   ASSERT_EQ(jobs_.Outcomes().size(), 2u);
   EXPECT_EQ(jobs_.Outcomes()[1].kind, DeviceBoot);
-  EXPECT_EQ(jobs_.Outcomes()[1].result, 0);
+  EXPECT_TRUE(jobs_.Outcomes()[1].Succeeded());
   EXPECT_EQ(display_.GetShownPage(), 0u);
   EXPECT_EQ(Line(0, 10), "   Current Logic and DSP Firmware Version: V2.11");
 }
@@ -275,6 +288,178 @@ TEST_F(JobsTest, DisconnectSendsTheExitAndClosesThePort) {
   EXPECT_EQ(Disconnect(engine_), 0) << "nothing to leave";
   EXPECT_EQ(device.exits, 1);
 }
+
+// One side waits at a point of the job until the other lets it go on.
+class Hold {
+ public:
+  // Worker side: tells that the job is there and waits.
+  void ArriveAndWait() {
+    reached_.set_value();
+    release_.get_future().wait();
+  }
+  // Test side.
+  void WaitUntilReached() {
+    ASSERT_EQ(reached_.get_future().wait_for(std::chrono::seconds(30)), std::future_status::ready);
+  }
+  void Release() { release_.set_value(); }
+
+ private:
+  std::promise<void> reached_;
+  std::promise<void> release_;
+};
+
+struct FlagChange {
+  const char* name;
+  int32_t uploadLogic;
+  int32_t uploadProcessor;
+  int32_t uploadBios;
+};
+
+class FirmwareSnapshotTest : public JobsTest, public ::testing::WithParamInterface<FlagChange> {};
+
+TEST_P(FirmwareSnapshotTest, FirmwareJobKeepsTheUploadFlagsItStartedWith) {
+  const auto& c = GetParam();
+  FakeDevicePort device;
+  Connect(KL1A, 101, device);
+  WriteFile("pk1a1211.sop", ImageBytes(31146));
+  WriteFile("uk1a1211.bin", ImageBytes(600));
+  Hold hold;
+  device.onPage = [&hold](uint32_t frame) {
+    if (frame == 1) {
+      hold.ArriveAndWait();
+    }
+  };
+  jobs_.OnUploadFirmware();
+  ASSERT_TRUE(jobs_.Started());
+  hold.WaitUntilReached();
+  // The preferences change while the logic image is on its way.
+  settings_.uploadLogic = c.uploadLogic;
+  settings_.uploadProcessor = c.uploadProcessor;
+  settings_.uploadBios = c.uploadBios;
+  hold.Release();
+  RunUntilIdle();
+
+  ASSERT_EQ(device.pages.size(), 122u + 4u) << "logic, then processor and placeholder";
+  EXPECT_EQ(device.pages.back().code, 0x20);
+  EXPECT_EQ(Line(1, 7), "Loading Processor and HI Files") << "not the BIOS";
+  ASSERT_EQ(ui_.successes.size(), 1u);
+  EXPECT_EQ(ui_.successes[0].first, "Firmware upgrade succeeded.");
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, FirmwareSnapshotTest,
+                         ::testing::Values(FlagChange{"EverythingOff", 0, 0, 0},
+                                           FlagChange{"BiosOnly", 0, 0, 1}),
+                         [](const auto& info) { return info.param.name; });
+
+// The search side of the same: a job that waits in its first Open keeps the port, automatic
+// selection and device type it started with.
+class JobsOnFakeDevicesTest : protected FakeDevicePorts, public JobsTest {
+ protected:
+  JobsOnFakeDevicesTest() : JobsTest(TakePorts()) {}
+};
+
+TEST_F(JobsOnFakeDevicesTest, SearchKeepsThePortChoiceItStartedWith) {
+  Hold hold;
+  bool first = true;
+  serial_.SetOpenHook([&](const PortSettings&) {
+    if (first) {
+      first = false;
+      hold.ArriveAndWait();
+    }
+    return ConnectResult::PortNotAvailable;
+  });
+  jobs_.OnEnterUpgradeMode();
+  hold.WaitUntilReached();
+  settings_.port = kPortUsb;
+  settings_.autoselect = 0;
+  settings_.deviceType = MT10E;
+  hold.Release();
+  RunUntilIdle();
+
+  ASSERT_EQ(serial_.Opens().size(), 4u) << "every serial port, as automatic selection was on";
+  for (int i = 0; i < 4; ++i) {
+    EXPECT_EQ(serial_.Opens()[i].name, "COM" + std::to_string(i + 1));
+    EXPECT_EQ(serial_.Opens()[i].baudRate, 19200) << "the KL1A's speed";
+    EXPECT_EQ(Line(0, i + 1), "   Searching COM" + std::to_string(i + 1) +
+                                  " ... Port not available or used by other program");
+  }
+  EXPECT_TRUE(usb_.Opens().empty());
+  ASSERT_EQ(ui_.coldBoots.size(), 1u);
+  EXPECT_EQ(ui_.coldBoots[0], std::make_pair(kPortCom1, true)) << "what the job searched";
+}
+
+struct SelectionCase {
+  const char* name;
+  PortId port;
+  std::optional<size_t> pick;
+};
+
+class DeviceSelectionTest : public JobsOnFakeDevicesTest,
+                            public ::testing::WithParamInterface<SelectionCase> {
+ protected:
+  FakeDevicePort& Device() { return GetParam().port == kPortUsb ? usb_ : ethernet_; }
+  static std::string Chosen(const PortSettings& settings, PortId port) {
+    return port == kPortUsb ? settings.serialNumber : settings.address;
+  }
+};
+
+// Several devices answer a listing Open: the choice sees the list, and the job starts again with
+// the device picked, which the port's Open then asks for.
+TEST_P(DeviceSelectionTest, ChoiceGetsTheListAndTheRestartOpensThePickedDevice) {
+  const auto& c = GetParam();
+  FakeDevicePort& device = Device();
+  const std::vector<FoundDevice> found = {
+      {PXR, kModeUpgradeCode, 0, "B-07-1234", "10.77.0.11"},
+      {PXR, kModeUpgradeCode, 0, "B-07-2000", "10.77.0.12"},
+  };
+  device.SetFoundDevices(found);
+  device.SetIdentity("     PXR", 101, 108);
+  device.SetMode(kModeUpgradeCode);
+  device.SetOpenHook([port = c.port](const PortSettings& settings) {
+    return Chosen(settings, port).empty() ? ConnectResult::SelectionRequired
+                                          : ConnectResult::Connected;
+  });
+  settings_.port = c.port;
+  ui_.pick = c.pick;
+
+  jobs_.OnEnterUpgradeMode();
+  RunUntilIdle();
+
+  ASSERT_EQ(ui_.selections.size(), 1u);
+  EXPECT_EQ(ui_.selections[0].first, c.port);
+  ASSERT_EQ(ui_.selections[0].second.size(), 2u);
+  EXPECT_EQ(ui_.selections[0].second[1].serialNumber, "B-07-2000");
+  EXPECT_EQ(ui_.selections[0].second[1].address, "10.77.0.12");
+  EXPECT_TRUE(ui_.coldBoots.empty());
+  EXPECT_TRUE(ui_.messages.empty());
+  ASSERT_EQ(jobs_.Outcomes().size(), 1u);
+  EXPECT_TRUE(serial_.Opens().empty());
+
+  if (!c.pick) {
+    EXPECT_EQ(device.Opens().size(), 1u);
+    EXPECT_EQ(jobs_.Outcomes()[0].SearchResult(), ConnectResult::SelectionRequired);
+    EXPECT_EQ(finishedNotices_, 1);
+    EXPECT_FALSE(engine_.IsConnected());
+    return;
+  }
+  ASSERT_EQ(device.Opens().size(), 2u);
+  EXPECT_EQ(Chosen(device.Opens()[0], c.port), "") << "the first Open lists";
+  const FoundDevice& picked = found[*c.pick];
+  EXPECT_EQ(Chosen(device.Opens()[1], c.port),
+            c.port == kPortUsb ? picked.serialNumber : picked.address);
+  EXPECT_EQ(finishedNotices_, 2);
+  EXPECT_TRUE(jobs_.Outcomes()[0].Succeeded());
+  EXPECT_TRUE(engine_.IsConnected());
+  EXPECT_EQ(engine_.info.type, PXR);
+  EXPECT_EQ(Line(0, 1),
+            std::string("   Searching ") + PortNameOf(c.port) + " ... Connection established");
+}
+
+INSTANTIATE_TEST_SUITE_P(Jobs, DeviceSelectionTest,
+                         ::testing::Values(SelectionCase{"UsbSecondDevice", kPortUsb, 1},
+                                           SelectionCase{"EthernetFirstDevice", kPortEthernet, 0},
+                                           SelectionCase{"UsbCancelled", kPortUsb, std::nullopt}),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace veltr::test

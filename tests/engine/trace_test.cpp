@@ -171,10 +171,12 @@ TEST_F(TraceTest, SpeedChangesTimeoutsAndSilentReadsAreTraced) {
 TEST_F(TraceTest, AJobEndPutsTheTraceOnDisk) {
   FakeDevicePort device;
   Connect(KL1A, 101, device);
-  ASSERT_TRUE(engine_.StartJob([](UpgradeEngine& e) {
-    CVeltrCommandProgramModeExit exit;
-    exit.Execute(e.CurrentPort(), nullptr);
-  }));
+  ASSERT_TRUE(engine_.StartJob(
+      [](UpgradeEngine& e) {
+        CVeltrCommandProgramModeExit exit;
+        static_cast<void>(exit.Execute(e.CurrentPort(), nullptr));
+      },
+      JobRequest{}));
   for (;;) {
     const auto notice = engine_.Notices().Take(std::chrono::seconds(30));
     ASSERT_TRUE(notice) << "no job-finished notice";
@@ -188,12 +190,13 @@ TEST_F(TraceTest, AJobEndPutsTheTraceOnDisk) {
 }
 
 TEST(TraceFile, AnUnwritablePathIsRefusedWithTheSystemsReason) {
-  UpgradeEngine engine;
+  CVeltrPortMap portMap;
+  UpgradeEngine engine(MakeSystemPorts(portMap));
   std::string error;
   EXPECT_FALSE(engine.StartTrace("/nonexistent-folder/wire.trace", error));
   EXPECT_NE(error.find("No such file or directory"), std::string::npos) << error;
   EXPECT_FALSE(engine.Tracing());
-  EXPECT_EQ(&engine.CurrentPort(), &engine.SerialPort());
+  EXPECT_EQ(&engine.CurrentPort(), &engine.PortFor(kPortCom1));
 }
 
 }  // namespace

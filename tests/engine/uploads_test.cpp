@@ -19,6 +19,12 @@ class UploadsTest : public EngineTest {
     EngineTest::SetUp();
     Connect(KL1A, 101, device_);
   }
+  // The procedures read the flags of the job they run in.
+  void SetUploadBios(bool bios) {
+    JobRequest request;
+    request.uploadBios = bios;
+    engine_.SetRequest(request);
+  }
   FakeDevicePort device_;
 };
 
@@ -64,19 +70,39 @@ TEST_F(UploadsTest, ProcessorImageWritesAPlaceholderFirstAndTheRealFirstPageLast
   EXPECT_EQ(Line(1, 12), "   Upload version info: 2.11");
 }
 
-TEST_F(UploadsTest, PlaceholderOverUsbStartsWithTheBootVector) {
-  FakeDevicePort usb("USB", kPortUsb);
-  Connect(PXR, 101, usb);
+struct PlaceholderCase {
+  const char* name;
+  PortId port;
+  bool bootVector;
+};
+
+class PlaceholderTest : public UploadsTest,
+                        public ::testing::WithParamInterface<PlaceholderCase> {};
+
+// Over USB and Ethernet the placeholder starts with the boot vector. The double's name tells
+// nothing: the port is known by its id.
+TEST_P(PlaceholderTest, PlaceholderStartsWithTheBootVectorOverUsbAndEthernet) {
+  const auto& c = GetParam();
+  FakeDevicePort port("any", c.port);
+  Connect(PXR, 101, port);
   WriteFile("upxr1213.bin", ImageBytes(300));
   ASSERT_EQ(UploadProcessor(engine_), Ok);
-  ASSERT_FALSE(usb.pages.empty());
+  ASSERT_FALSE(port.pages.empty());
   const Bytes vector = {0x18, 0x5C, 0xE0, 0x6B, 0x80, 0x00, 0xEA, 0x1B, 0x80, 0x03, 0x16, 0x9F};
-  EXPECT_TRUE(std::equal(vector.begin(), vector.end(), usb.pages[0].data.begin()));
-  EXPECT_EQ(usb.pages[0].data[12], 0xFF);
+  const Bytes& first = port.pages[0].data;
+  EXPECT_EQ(std::equal(vector.begin(), vector.end(), first.begin()), c.bootVector);
+  EXPECT_EQ(first[0] == 0xFF, !c.bootVector);
+  EXPECT_EQ(first[12], 0xFF);
 }
 
+INSTANTIATE_TEST_SUITE_P(Uploads, PlaceholderTest,
+                         ::testing::Values(PlaceholderCase{"Usb", kPortUsb, true},
+                                           PlaceholderCase{"Ethernet", kPortEthernet, true},
+                                           PlaceholderCase{"Serial", kPortSerialObject, false}),
+                         [](const auto& info) { return info.param.name; });
+
 TEST_F(UploadsTest, BiosFlagPutsTheProcessorLinesAtTheTop) {
-  engine_.uploadBios = 1;
+  SetUploadBios(true);
   ASSERT_EQ(UploadProcessor(engine_), FailedLoadFile);
   EXPECT_EQ(Line(1, 0), "Loading Processor BIOS File");
   EXPECT_EQ(Line(1, 2), "   Loading file ... Failed: missing file");
@@ -199,7 +225,7 @@ class ImageRefusalTest : public UploadsTest,
 TEST_P(ImageRefusalTest, RefusedBeforeAnyPageReachesTheDevice) {
   const auto& c = GetParam();
   Connect(c.type, c.hardware, device_);
-  engine_.uploadBios = c.bios ? 1 : 0;
+  SetUploadBios(c.bios);
   if (*c.file != '\0') {
     WriteFile(c.file, ImageBytes(c.length));
   }
@@ -312,7 +338,7 @@ class PackageCheckTest : public UploadsTest,
 TEST_P(PackageCheckTest, BadImageStopsTheUpgradeBeforeItsFirstPage) {
   const auto& c = GetParam();
   Connect(c.type, c.hardware, device_);
-  engine_.uploadBios = c.bios ? 1 : 0;
+  SetUploadBios(c.bios);
   if (*c.logicFile != '\0') {
     WriteFile(c.logicFile, ImageBytes(c.logicLength));
   }
@@ -426,8 +452,9 @@ TEST_F(UploadsTest, RecordUpgradeWithoutBuildTextKeepsUserText1) {
 TEST_F(UploadsTest, UserTextKeepsTheVersionsAndCutsAt30Bytes) {
   engine_.info.logicVersion = VersionWord::Of(205);
   engine_.info.processorVersion = VersionWord::Of(207);
-  engine_.newUserText[0] = std::string(40, 'x');
-  engine_.newUserText[1] = "";
+  JobRequest request;
+  request.newUserText = {std::string(40, 'x'), ""};
+  engine_.SetRequest(request);
   ASSERT_EQ(UploadUserText(engine_), Ok);
   EXPECT_EQ(Bytes(device_.eepromWrite.begin() + 60, device_.eepromWrite.end()),
             (Bytes{0x00, 205, 0x00, 207}));

@@ -196,18 +196,18 @@ TEST(FirmwareFileNames, CodeRevisionAndVersion) {
 TEST(FirmwareFileNames, UpgradeCodeByPort) {
   struct Case {
     DeviceType type;
-    int32_t portId;
+    PortId portId;
     const char* name;
   };
   const Case cases[] = {
-      {KL1A, 32, "uk1ausu1101.bin"},
-      {KL1A, 33, "uk1aetu1101.bin"},
-      {PXR, 33, "upxretu1101.bin"},
-      {PXRSeries, 32, "u(null)usu1101.bin"},
-      {kNoDeviceType, 33, "u(null)etu1101.bin"},
-      {KL1A, 0, ""},
-      {KL1A, 3, ""},
-      {KL1A, 34, ""},
+      {KL1A, kPortUsb, "uk1ausu1101.bin"},
+      {KL1A, kPortEthernet, "uk1aetu1101.bin"},
+      {PXR, kPortEthernet, "upxretu1101.bin"},
+      {PXRSeries, kPortUsb, "u(null)usu1101.bin"},
+      {kNoDeviceType, kPortEthernet, "u(null)etu1101.bin"},
+      {KL1A, kPortCom1, ""},
+      {KL1A, kPortCom4, ""},
+      {KL1A, kPortSerialObject, ""},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(UpgradeCodeFileName(c.type, c.portId), c.name)

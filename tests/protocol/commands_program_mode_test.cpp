@@ -148,12 +148,14 @@ const Bytes kExitRequest = {0x80, 0x55, 0x1A, 0x1B};
 TEST(ProgramModeExitTest, OnlyTheSerialPortWaitsForTheCarriageReturn) {
   struct Case {
     const char* name;
+    PortId id;
     int reads;
   };
-  const Case cases[] = {{"RS232", 1}, {"USB", 0}, {"Ethernet", 0}};
+  const Case cases[] = {
+      {"RS232", kPortSerialObject, 1}, {"USB", kPortUsb, 0}, {"Ethernet", kPortEthernet, 0}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
-    ScriptedPort port(c.name);
+    ScriptedPort port(c.name, c.id);
     port.QueueAnswer(kReady);
     CVeltrCommandProgramModeExit exit;
     EXPECT_EQ(BytesOf(exit), kExitRequest);
@@ -165,9 +167,9 @@ TEST(ProgramModeExitTest, OnlyTheSerialPortWaitsForTheCarriageReturn) {
 }
 
 TEST(ProgramModeExitTest, TheFollowUpGoesOutRightBehindWithoutARead) {
-  for (const char* name : {"RS232", "USB"}) {
-    SCOPED_TRACE(name);
-    ScriptedPort port(name);
+  for (const PortId id : {kPortSerialObject, kPortUsb}) {
+    SCOPED_TRACE(id);
+    ScriptedPort port(id == kPortUsb ? "USB" : "RS232", id);
     port.QueueAnswer(kReady);
     CVeltrCommandProgramModeEnter enter;
     EXPECT_EQ(CVeltrCommandProgramModeExit().Execute(port, &enter), Ok);
@@ -176,7 +178,7 @@ TEST(ProgramModeExitTest, TheFollowUpGoesOutRightBehindWithoutARead) {
     EXPECT_EQ(chunks[0], kExitRequest);
     EXPECT_TRUE(chunks[1] == BytesOf(enter));
     // The follow-up's answer is left for the follow-up itself.
-    EXPECT_EQ(port.CallCount(PortOp::kRead), std::string(name) == "RS232" ? 1 : 0);
+    EXPECT_EQ(port.CallCount(PortOp::kRead), id == kPortSerialObject ? 1 : 0);
   }
 }
 

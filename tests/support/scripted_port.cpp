@@ -7,7 +7,7 @@
 
 namespace veltr::test {
 
-ScriptedPort::ScriptedPort(std::string name, int32_t portId, uint32_t baudRate)
+ScriptedPort::ScriptedPort(std::string name, PortId portId, uint32_t baudRate)
     : name_(std::move(name)), portId_(portId), baudRate_(baudRate) {}
 
 void ScriptedPort::QueueSilence(int count) {
@@ -62,13 +62,16 @@ bool ScriptedPort::NextCallFails(PortOp op) {
   return failures_[Index(op)].Fails(call);
 }
 
-int32_t ScriptedPort::Open(const PortSettings& settings) {
+ConnectResult ScriptedPort::Open(const PortSettings& settings) {
   settings_ = settings;
-  open_ = openResult_ == kConnected;
-  return openResult_;
+  opens_.push_back(settings);
+  const ConnectResult result = openHook_ ? openHook_(settings) : openResult_;
+  open_ = result == ConnectResult::Connected;
+  return result;
 }
 
 bool ScriptedPort::Close() {
+  ++closes_;
   open_ = false;
   return true;
 }

@@ -45,8 +45,10 @@ class ScriptedPort : public IVeltrPort {
  public:
   // Called after every successful Write with its bytes; it may queue reads on the port.
   using Responder = std::function<void(ScriptedPort& port, const Bytes& written)>;
+  // Decides what an Open gives; it may block to hold the caller there.
+  using OpenHook = std::function<ConnectResult(const PortSettings& settings)>;
 
-  explicit ScriptedPort(std::string name = "RS232", int32_t portId = kPortSerialObject,
+  explicit ScriptedPort(std::string name = "RS232", PortId portId = kPortSerialObject,
                         uint32_t baudRate = 19200);
 
   // --- script ---
@@ -58,7 +60,9 @@ class ScriptedPort : public IVeltrPort {
   void FailCall(PortOp op, int nth) { failures_[Index(op)].calls.insert(nth); }
   // Every call of op from the nth on fails.
   void FailCallsFrom(PortOp op, int nth) { failures_[Index(op)].from = nth; }
-  void SetOpenResult(int32_t result) { openResult_ = result; }
+  void SetOpenResult(ConnectResult result) { openResult_ = result; }
+  void SetOpenHook(OpenHook hook) { openHook_ = std::move(hook); }
+  void SetFoundDevices(std::vector<FoundDevice> found) { found_ = std::move(found); }
   void SetMode(int32_t mode) { mode_ = mode; }
   void SetDeviceType(DeviceType type) { deviceType_ = type; }
 
@@ -77,9 +81,12 @@ class ScriptedPort : public IVeltrPort {
   uint32_t CurrentTimeout() const { return timeout_; }
   bool IsOpen() const { return open_; }
   const PortSettings& LastSettings() const { return settings_; }
+  // The settings of every Open, in order.
+  const std::vector<PortSettings>& Opens() const { return opens_; }
+  int CloseCount() const { return closes_; }
 
   // --- IVeltrPort ---
-  int32_t Open(const PortSettings& settings) override;
+  ConnectResult Open(const PortSettings& settings) override;
   int32_t GetMode() const override { return mode_; }
   DeviceType GetDeviceType() const override { return deviceType_; }
   bool Close() override;
@@ -89,7 +96,8 @@ class ScriptedPort : public IVeltrPort {
   bool SetBaudRate(uint32_t rate) override;
   uint32_t GetBaudRate() const override { return baudRate_; }
   const char* GetName() const override { return name_.c_str(); }
-  int32_t GetPortId() const override { return portId_; }
+  PortId GetPortId() const override { return portId_; }
+  std::vector<FoundDevice> FoundDevices() const override { return found_; }
 
  private:
   struct FailurePlan {
@@ -102,11 +110,15 @@ class ScriptedPort : public IVeltrPort {
   bool NextCallFails(PortOp op);
 
   std::string name_;
-  int32_t portId_;
+  PortId portId_;
   uint32_t baudRate_;
   uint32_t timeout_ = 0;
   bool open_ = false;
-  int32_t openResult_ = kConnected;
+  ConnectResult openResult_ = ConnectResult::Connected;
+  OpenHook openHook_;
+  std::vector<PortSettings> opens_;
+  std::vector<FoundDevice> found_;
+  int closes_ = 0;
   int32_t mode_ = -1;
   DeviceType deviceType_ = kNoDeviceType;
   PortSettings settings_;

@@ -7,25 +7,25 @@ namespace {
 
 TEST(ConnectResultTextTest, EveryCodeHasItsText) {
   const struct {
-    int32_t code;
+    ConnectResult result;
     const char* text;
   } cases[] = {
-      {kConnected, "Connection established"},
-      {kPortNotAvailable, "Port not available or used by other program"},
-      {kNoDeviceConnected, "No device connected to port"},
-      {kBrokenConnection, "Broken connection"},
-      {kUpgradeCodeFailed, "Failed to load upgrade code file"},
-      {kNoDeviceFound, "Cannot detect Veltrano"},
-      {kSelectionRequired, "Device selection required"},
-      {4, "Unknown error"},
-      {6, "Unknown error"},
-      {8, "Unknown error"},
-      {11, "Unknown error"},
-      {-1, "Unknown error"},
-      {INT32_MAX, "Unknown error"},
+      {ConnectResult::Connected, "Connection established"},
+      {ConnectResult::PortNotAvailable, "Port not available or used by other program"},
+      {ConnectResult::NoDeviceConnected, "No device connected to port"},
+      {ConnectResult::BrokenConnection, "Broken connection"},
+      {ConnectResult::UpgradeCodeFailed, "Failed to load upgrade code file"},
+      {ConnectResult::NoDeviceFound, "Cannot detect Veltrano"},
+      {ConnectResult::SelectionRequired, "Device selection required"},
+      {ConnectResult::OtherFailure, "Unknown error"},
+      {static_cast<ConnectResult>(4), "Unknown error"},
+      {static_cast<ConnectResult>(6), "Unknown error"},
+      {static_cast<ConnectResult>(8), "Unknown error"},
+      {static_cast<ConnectResult>(11), "Unknown error"},
+      {static_cast<ConnectResult>(INT32_MAX), "Unknown error"},
   };
   for (const auto& c : cases) {
-    EXPECT_STREQ(ConnectResultText(c.code), c.text) << c.code;
+    EXPECT_STREQ(ConnectResultText(c.result), c.text) << static_cast<int32_t>(c.result);
   }
 }
 

@@ -58,7 +58,7 @@ class SerialPortTest : public ::testing::Test {
  protected:
   SerialPortTest() { map_.Set("COM2", pty_.SlavePath()); }
 
-  int32_t OpenCom2(int32_t baudRate = 19200) {
+  ConnectResult OpenCom2(int32_t baudRate = 19200) {
     PortSettings settings;
     settings.name = "COM2";
     settings.baudRate = baudRate;
@@ -78,7 +78,7 @@ TEST_F(SerialPortTest, OpensByComNameOrDevicePath) {
     SCOPED_TRACE(name);
     PortSettings settings;
     settings.name = name;
-    EXPECT_EQ(port_.Open(settings), kConnected) << port_.LastError();
+    EXPECT_EQ(port_.Open(settings), ConnectResult::Connected) << port_.LastError();
     EXPECT_TRUE(port_.IsOpen());
     EXPECT_EQ(port_.DevicePath(), pty_.SlavePath());
     EXPECT_EQ(port_.GetBaudRate(), 19200u);
@@ -88,13 +88,13 @@ TEST_F(SerialPortTest, OpensByComNameOrDevicePath) {
 }
 
 TEST_F(SerialPortTest, SecondOpenIsRefusedAndKeepsTheFirst) {
-  ASSERT_EQ(OpenCom2(19200), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(19200), ConnectResult::Connected) << port_.LastError();
 
   PtyPair other;
   PortSettings settings;
   settings.name = other.SlavePath();
   settings.baudRate = 57600;
-  EXPECT_EQ(port_.Open(settings), kPortNotAvailable);
+  EXPECT_EQ(port_.Open(settings), ConnectResult::PortNotAvailable);
 
   EXPECT_TRUE(port_.IsOpen());
   EXPECT_EQ(port_.DevicePath(), pty_.SlavePath());
@@ -106,13 +106,13 @@ TEST_F(SerialPortTest, SecondOpenIsRefusedAndKeepsTheFirst) {
 }
 
 TEST_F(SerialPortTest, PortHeldByAnotherPortIsRefusedUntilReleased) {
-  ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
   EXPECT_TRUE(pty_.SlaveExclusive());
 
   CVeltrPortRS232 second(&map_);
   PortSettings settings;
   settings.name = "COM2";
-  EXPECT_EQ(second.Open(settings), kPortNotAvailable);
+  EXPECT_EQ(second.Open(settings), ConnectResult::PortNotAvailable);
   EXPECT_FALSE(second.IsOpen());
   EXPECT_NE(second.LastError().find("in use by another program"), std::string::npos)
       << second.LastError();
@@ -120,7 +120,7 @@ TEST_F(SerialPortTest, PortHeldByAnotherPortIsRefusedUntilReleased) {
   // Closing gives the tty back, exclusive flag included, while the device side stays open.
   ASSERT_TRUE(port_.Close());
   EXPECT_FALSE(pty_.SlaveExclusive());
-  EXPECT_EQ(second.Open(settings), kConnected) << second.LastError();
+  EXPECT_EQ(second.Open(settings), ConnectResult::Connected) << second.LastError();
 }
 
 TEST_F(SerialPortTest, RejectsWhatIsNotAnOpenableSerialPort) {
@@ -147,7 +147,7 @@ TEST_F(SerialPortTest, RejectsWhatIsNotAnOpenableSerialPort) {
     SCOPED_TRACE(c.name);
     PortSettings settings;
     settings.name = c.name;
-    EXPECT_EQ(port_.Open(settings), kPortNotAvailable);
+    EXPECT_EQ(port_.Open(settings), ConnectResult::PortNotAvailable);
     EXPECT_FALSE(port_.IsOpen());
     EXPECT_NE(port_.LastError().find(c.expected), std::string::npos) << port_.LastError();
   }
@@ -161,19 +161,19 @@ TEST_F(SerialPortTest, RejectsWhatIsNotAnOpenableSerialPort) {
 TEST_F(SerialPortTest, UnsupportedRateFailsTheOpenAndLeavesThePortClosed) {
   for (const int32_t rate : {12345, 0, -19200}) {
     SCOPED_TRACE(rate);
-    EXPECT_EQ(OpenCom2(rate), kPortNotAvailable);
+    EXPECT_EQ(OpenCom2(rate), ConnectResult::PortNotAvailable);
     EXPECT_FALSE(port_.IsOpen());
     EXPECT_FALSE(port_.LastError().empty());
   }
   // Nothing half-configured was left behind: the next Open works.
-  EXPECT_EQ(OpenCom2(), kConnected) << port_.LastError();
+  EXPECT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
 }
 
 TEST_F(SerialPortTest, ModeAndDeviceTypeAreFixedOpenOrNot) {
   for (const bool open : {false, true}) {
     SCOPED_TRACE(open ? "open" : "closed");
     if (open) {
-      ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+      ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
     }
     EXPECT_EQ(port_.GetMode(), kModeUpgradeCode);
     EXPECT_EQ(port_.GetDeviceType(), kNoDeviceType);
@@ -191,7 +191,7 @@ TEST_F(SerialPortTest, OpenSetsRaw8N1AtTheRequestedRate) {
   } cases[] = {{19200, B19200}, {57600, B57600}, {115200, B115200}, {9600, B9600}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.rate);
-    ASSERT_EQ(OpenCom2(c.rate), kConnected) << port_.LastError();
+    ASSERT_EQ(OpenCom2(c.rate), ConnectResult::Connected) << port_.LastError();
     ExpectRaw8N1(pty_.SlaveSettings(), c.speed);
     EXPECT_EQ(port_.GetBaudRate(), static_cast<uint32_t>(c.rate));
     ASSERT_TRUE(port_.Close());
@@ -199,7 +199,7 @@ TEST_F(SerialPortTest, OpenSetsRaw8N1AtTheRequestedRate) {
 }
 
 TEST_F(SerialPortTest, SetBaudRateChangesOnlyTheRate) {
-  ASSERT_EQ(OpenCom2(19200), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(19200), ConnectResult::Connected) << port_.LastError();
   EXPECT_TRUE(port_.SetBaudRate(57600));
   EXPECT_EQ(port_.GetBaudRate(), 57600u);
   ExpectRaw8N1(pty_.SlaveSettings(), B57600);
@@ -218,7 +218,7 @@ TEST_F(SerialPortTest, ClosedPortOperationsFailWithoutTouchingAnything) {
   for (const bool openedBefore : {false, true}) {
     SCOPED_TRACE(openedBefore ? "opened and closed" : "never opened");
     if (openedBefore) {
-      ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+      ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
       ASSERT_TRUE(port_.Close());
     }
     EXPECT_TRUE(port_.Close());
@@ -243,7 +243,7 @@ TEST_F(SerialPortTest, ClosedPortOperationsFailWithoutTouchingAnything) {
 // --- Write ------------------------------------------------------------------------------------
 
 TEST_F(SerialPortTest, WriteDropsWhatTheDeviceSentBetweenTransactions) {
-  ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
   ASSERT_TRUE(port_.SetTimeout(200));
   for (uint8_t round = 0; round < 20; ++round) {
     SCOPED_TRACE(static_cast<int>(round));
@@ -267,7 +267,7 @@ TEST_F(SerialPortTest, WriteDropsWhatTheDeviceSentBetweenTransactions) {
 // Flushing the transmit queue as well would drop a byte that a Write left queued in about half
 // of these rounds.
 TEST_F(SerialPortTest, WriteNeverDropsTheBytesOfThePreviousWrite) {
-  ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
   for (int round = 0; round < 300; ++round) {
     const uint8_t first = static_cast<uint8_t>(round);
     const uint8_t second = static_cast<uint8_t>(~round);
@@ -282,7 +282,7 @@ TEST_F(SerialPortTest, WriteNeverDropsTheBytesOfThePreviousWrite) {
 }
 
 TEST_F(SerialPortTest, WriteSendsAFrameLargerThanTheTtyQueueWhileTheDeviceReads) {
-  ASSERT_EQ(OpenCom2(115200), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(115200), ConnectResult::Connected) << port_.LastError();
   std::vector<uint8_t> frame(200000);
   for (size_t i = 0; i < frame.size(); ++i) {
     frame[i] = static_cast<uint8_t>(i * 7);
@@ -340,7 +340,7 @@ TEST_F(SerialPortTest, ReadCollectsAnAnswerThatComesInPieces) {
       {"byte by byte", {{50ms, {1}}, {100ms, {2}}, {100ms, {3}}, {100ms, {4}}}},
       {"before the call", {{0ms, {1, 2, 3, 4}}}},
   };
-  ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
   ASSERT_TRUE(port_.SetTimeout(1000));
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
@@ -357,7 +357,7 @@ TEST_F(SerialPortTest, ReadCollectsAnAnswerThatComesInPieces) {
 }
 
 TEST_F(SerialPortTest, ReadOfAPageFrameSucceedsWithTheTimeOutsOfOpen) {
-  ASSERT_EQ(OpenCom2(115200), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(115200), ConnectResult::Connected) << port_.LastError();
   std::vector<uint8_t> frame(261);
   for (size_t i = 0; i < frame.size(); ++i) {
     frame[i] = static_cast<uint8_t>(i);
@@ -370,7 +370,7 @@ TEST_F(SerialPortTest, ReadOfAPageFrameSucceedsWithTheTimeOutsOfOpen) {
 }
 
 TEST_F(SerialPortTest, ShortAnswerEndsOneIntervalAfterItsLastByte) {
-  ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
   ASSERT_TRUE(port_.SetTimeout(1000));
   CVeltrBuffer in;
   ASSERT_TRUE(in.Resize(4));
@@ -390,7 +390,7 @@ TEST_F(SerialPortTest, ShortAnswerEndsOneIntervalAfterItsLastByte) {
 }
 
 TEST_F(SerialPortTest, SilentLineEndsAtTheTotalTimeOut) {
-  ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
   ASSERT_TRUE(port_.SetTimeout(1000));
   CVeltrBuffer in;
   ASSERT_TRUE(in.Resize(4));
@@ -403,7 +403,7 @@ TEST_F(SerialPortTest, SilentLineEndsAtTheTotalTimeOut) {
 }
 
 TEST_F(SerialPortTest, ZeroTimeOutTakesWhatIsThereAndDoesNotWait) {
-  ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
   ASSERT_TRUE(port_.SetTimeout(0));
   ASSERT_TRUE(pty_.Send({3, 4}));
   ASSERT_TRUE(pty_.SlaveHasInput());
@@ -417,7 +417,7 @@ TEST_F(SerialPortTest, ZeroTimeOutTakesWhatIsThereAndDoesNotWait) {
 }
 
 TEST_F(SerialPortTest, ReadEndsAtOnceWhenTheLineHangsUp) {
-  ASSERT_EQ(OpenCom2(), kConnected) << port_.LastError();
+  ASSERT_EQ(OpenCom2(), ConnectResult::Connected) << port_.LastError();
   ASSERT_TRUE(port_.SetTimeout(1000));
   std::thread unplug([this] {
     std::this_thread::sleep_for(100ms);
