@@ -127,10 +127,10 @@ void ShowLogicLoading(UpgradeEngine& engine, ResultCode loaded) {
 }
 
 void ShowProcessorLoading(UpgradeEngine& engine, ResultCode loaded) {
-  ShowLoading(
-      engine, ProcessorFirstLine(engine),
-      engine.Request().uploadBios ? "Loading Processor BIOS File" : "Loading Processor and HI Files",
-      loaded);
+  ShowLoading(engine, ProcessorFirstLine(engine),
+              engine.Request().uploadBios ? "Loading Processor BIOS File"
+                                          : "Loading Processor and HI Files",
+              loaded);
 }
 
 ResultCode LoadLogicImage(const UpgradeEngine& engine, CVeltrPageFile& image) {
@@ -203,7 +203,7 @@ ResultCode SendProcessorImage(UpgradeEngine& engine, const CVeltrPageFile& image
   const DeviceType type = engine.info.type;
   const uint32_t b = ProcessorFirstLine(engine);
   lines.Set(b + 3, engine.Request().uploadBios ? "Uploading Processor BIOS File"
-                                          : "Uploading Processor and HI Files");
+                                               : "Uploading Processor and HI Files");
   CVeltrCommandUPPageWrite write;
   IVeltrPort& port = engine.CurrentPort();
   const uint32_t pages = image.GetSize();
@@ -276,8 +276,8 @@ ResultCode RecordUpgrade(UpgradeEngine& engine) {
 }
 
 ResultCode UploadFirmware(UpgradeEngine& engine) {
-  const bool logicStep =
-      engine.Request().uploadLogic && HasLogicImage(engine.info.type) && !engine.Request().uploadBios;
+  const bool logicStep = engine.Request().uploadLogic && HasLogicImage(engine.info.type) &&
+                         !engine.Request().uploadBios;
   const bool processorStep = engine.Request().uploadProcessor || engine.Request().uploadBios;
 
   // Every image is read and checked before the first page goes out. When one fails, the loading

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <thread>
 
-#include "protocol/command_steps.h"
 #include "base/port.h"
+#include "protocol/command_steps.h"
 
 namespace veltr {
 

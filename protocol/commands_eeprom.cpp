@@ -1,9 +1,9 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/port.h"
 #include "protocol/command_steps.h"
 #include "protocol/commands.h"
-#include "base/port.h"
 
 namespace veltr {
 

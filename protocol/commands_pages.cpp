@@ -1,10 +1,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "base/port.h"
 #include "protocol/command_steps.h"
 #include "protocol/commands.h"
 #include "protocol/sums.h"
-#include "base/port.h"
 
 namespace veltr {
 

@@ -16,8 +16,9 @@ ConnectResult CVeltrPortTrace::Open(const PortSettings& settings) {
       c = '_';
     }
   }
-  trace_.Event(label_, "open",
-               std::to_string(static_cast<int32_t>(result)) + " " + std::to_string(inner_->GetBaudRate()));
+  trace_.Event(
+      label_, "open",
+      std::to_string(static_cast<int32_t>(result)) + " " + std::to_string(inner_->GetBaudRate()));
   return result;
 }
 
