@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -223,6 +224,11 @@ struct UpgradeCase {
   size_t processorLength;
 };
 
+// The row's name where a test lists its parameter, instead of the bytes of the row.
+void PrintTo(const UpgradeCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class FirmwareUpgradeTest : public E2eTest, public ::testing::WithParamInterface<UpgradeCase> {};
 
 TEST_P(FirmwareUpgradeTest, FlashHoldsTheImagesAndTheDeviceRecordsTheUpgrade) {
@@ -284,6 +290,10 @@ struct RefusedImageCase {
   const char* loadingLine;
   const char* message;
 };
+
+void PrintTo(const RefusedImageCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class RefusedImageTest : public E2eTest, public ::testing::WithParamInterface<RefusedImageCase> {};
 
@@ -389,6 +399,10 @@ struct RefusalCase {
   const char* uploader;
   const char* message;
 };
+
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class RefusalTest : public E2eTest, public ::testing::WithParamInterface<RefusalCase> {};
 

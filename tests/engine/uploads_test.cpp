@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "engine_fixture.h"
 #include "fake_device.h"
 
@@ -84,6 +86,11 @@ struct PageFailureCase {
   ResultCode expected;
 };
 
+// The row's name where a test lists its parameter, instead of the bytes of the row.
+void PrintTo(const PageFailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class PageFailureTest : public UploadsTest,
                         public ::testing::WithParamInterface<PageFailureCase> {};
 
@@ -126,6 +133,10 @@ struct ImageRefusalCase {
   ResultCode expected;
   const char* loadingLine;
 };
+
+void PrintTo(const ImageRefusalCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ImageRefusalTest : public UploadsTest,
                          public ::testing::WithParamInterface<ImageRefusalCase> {};
