@@ -490,35 +490,30 @@ void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads
 int ParseFailure(const CLI::App& app, int argc, char** argv, const CLI::ParseError& e) {
   bool json = false;
   std::string command;
-  std::string unknown;
-  std::string stray;
+  std::string first;  // the first argument before any subcommand, --json aside
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     if (arg == "--json") {
       json = true;
+      continue;
     }
     bool isCommand = false;
     for (const CLI::App* sub : app.get_subcommands({})) {
       isCommand = isCommand || sub->get_name() == arg;
     }
-    if (!command.empty()) {
-      continue;
-    }
-    if (isCommand) {
+    if (command.empty() && isCommand) {
       command = arg;
-    } else if (arg.size() > 1 && arg[0] == '-') {
-      unknown = unknown.empty() ? arg : unknown;
-    } else {
-      stray = stray.empty() ? arg : stray;
+    } else if (command.empty() && first.empty()) {
+      first = arg;
     }
   }
   std::string message = e.what();
-  if (!unknown.empty()) {
-    message = "unknown option " + unknown;
+  if (first.size() > 1 && first[0] == '-') {
+    message = "unknown option " + first;
     message += command.empty() ? "; a subcommand is required: " + SubcommandList(app)
                                : " (the options follow the subcommand)";
-  } else if (command.empty() && !stray.empty()) {
-    message = "unknown subcommand \"" + stray + "\"; the subcommands: " + SubcommandList(app);
+  } else if (command.empty() && !first.empty()) {
+    message = "unknown subcommand \"" + first + "\"; the subcommands: " + SubcommandList(app);
   } else if (command.empty()) {
     message = "a subcommand is required: " + SubcommandList(app);
   }

@@ -35,7 +35,7 @@ void ExecChild(const std::string& program, const std::vector<std::string>& args,
 }  // namespace
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     int timeoutSeconds) {
+                     int timeoutSeconds, const SignalPlan* plan) {
   RunResult result;
   int out[2];
   int err[2];
@@ -43,6 +43,9 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     return result;
   }
   const auto start = std::chrono::steady_clock::now();
+  const auto elapsed = [&start] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
   const pid_t pid = fork();
   if (pid == 0) {
     ExecChild(program, args, out[1], err[1]);
@@ -52,12 +55,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
-  while (open > 0) {
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    if (elapsed > std::chrono::seconds(timeoutSeconds)) {
-      kill(pid, SIGKILL);
-      break;
-    }
+  while (open > 0 && elapsed() < timeoutSeconds) {
     if (poll(fds, 2, 500) < 0) {
       break;
     }
@@ -75,6 +73,14 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
         --open;
       }
     }
+    if (plan != nullptr && result.signalledAt < 0 &&
+        result.out.find(plan->after) != std::string::npos) {
+      kill(pid, plan->signal);
+      result.signalledAt = elapsed();
+      if (plan->closeOutput) {
+        break;
+      }
+    }
   }
   for (auto& fd : fds) {
     if (fd.fd >= 0) {
@@ -82,9 +88,16 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     }
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (elapsed() > timeoutSeconds) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    usleep(10 * 1000);
+  }
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.seconds = elapsed();
   return result;
 }
 
