@@ -571,5 +571,11 @@ int main(int argc, char** argv) {
     return ParseFailure(app, argc, argv, e);
   }
   InstallSignalHandlers();
-  return Run(options, command);
+  const int code = Run(options, command);
+  // A signal no job was there to look at (before the first, after the last): the engine is gone,
+  // so a device in program mode has left it; end as the signal would have ended the program.
+  if (const int signal = g_signal.load()) {
+    EndBySignal(signal);
+  }
+  return code;
 }
