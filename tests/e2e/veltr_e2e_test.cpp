@@ -648,12 +648,22 @@ INSTANTIATE_TEST_SUITE_P(
                         "has no section [KL1A]"}),
     [](const auto& info) { return info.param.name; });
 
-class DamagedVersionTest : public E2eTest, public ::testing::WithParamInterface<const char*> {};
+struct DamagedVersionCase {
+  const char* name;
+  const char* value;
+};
+
+void PrintTo(const DamagedVersionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DamagedVersionTest : public E2eTest,
+                           public ::testing::WithParamInterface<DamagedVersionCase> {};
 
 // A version that no device or file name can carry (today's 16-bit word) is a damaged
 // description: the upgrade stops before the device is even searched.
 TEST_P(DamagedVersionTest, UpgradeRefusedBeforeAnythingIsSent) {
-  const std::string value = GetParam();
+  const std::string value = GetParam().value;
   WritePackageFile("VeltrUpgrade.ini", "[KL1A]\nVersion=" + value + "\n");
   WritePackageFile("pk1a1211.sop", ImageBytes(31146, 14));
   WritePackageFile("uk1a1211.bin", ImageBytes(1000, 15));
@@ -671,11 +681,11 @@ TEST_P(DamagedVersionTest, UpgradeRefusedBeforeAnythingIsSent) {
   EXPECT_TRUE(Device().writeLog.empty());
 }
 
-INSTANTIATE_TEST_SUITE_P(E2e, DamagedVersionTest, ::testing::Values("-1", "65536", "4294967507"),
-                         [](const auto& info) {
-                           return std::string(info.param[0] == '-' ? "Minus" : "") +
-                                  (info.param[0] == '-' ? info.param + 1 : info.param);
-                         });
+INSTANTIATE_TEST_SUITE_P(E2e, DamagedVersionTest,
+                         ::testing::Values(DamagedVersionCase{"Negative", "-1"},
+                                           DamagedVersionCase{"AboveTheWord", "65536"},
+                                           DamagedVersionCase{"WrapsTo211In32Bits", "4294967507"}),
+                         [](const auto& info) { return info.param.name; });
 
 // --- usage errors and plain output -----------------------------------------------------------
 
