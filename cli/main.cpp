@@ -89,6 +89,7 @@ struct SignalState {
 
 void SayWaiting(CliOutput& output) {
   static const char kWait[] = "Please, wait for upload completion.\n";
+  output.Flush();  // not into the middle of a progress line on the same terminal
   (void)!write(STDERR_FILENO, kWait, sizeof kWait - 1);
   if (output.Json()) {
     output.Note("Please, wait for upload completion.");
@@ -109,9 +110,7 @@ void CheckSignal(UpgradeEngine& engine, CliOutput& output, SignalState& state) {
   if (!engine.IsConnected()) {
     EndBySignal(signal);  // nothing on the device to put right
   }
-  if (!engine.IsBusy()) {
-    state.ending = signal;
-  }
+  state.ending = signal;  // idle in program mode: the engine takes the device out as the run ends
 }
 
 std::optional<int32_t> ParsePortId(const std::string& name) {
