@@ -17,12 +17,15 @@ struct RunResult {
   double signalledAt = -1;  // seconds after the start the planned signal was sent; -1 never
 };
 
-// A signal for the program once its standard output holds `after`. With closeOutput the reading
-// ends there and both pipes are closed, as when the terminal the program wrote to went away.
+// A signal for the program once its standard output or error holds `after`. With closeOutput the
+// reading ends there and both pipes are closed, as when the terminal the program wrote to went
+// away. With terminalInput its standard input is a pseudo-terminal nobody types on, so that it
+// asks its questions there and waits.
 struct SignalPlan {
   int signal = 0;
   std::string after;
   bool closeOutput = false;
+  bool terminalInput = false;
 };
 
 // Runs a program to its end with stdin from /dev/null; both outputs are collected whole.
@@ -38,7 +41,9 @@ class SimulatorProcess {
   SimulatorProcess(const SimulatorProcess&) = delete;
   SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-  bool Start(const std::string& program, const std::vector<std::string>& args);
+  // errorFile: where its stderr goes (for --verbose); empty: the test's own.
+  bool Start(const std::string& program, const std::vector<std::string>& args,
+             const std::string& errorFile = "");
   // Waits for the process to end; true when it ended by itself with status 0.
   bool Stop();
   const std::string& SlavePath() const { return slave_; }

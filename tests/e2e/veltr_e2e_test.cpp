@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -76,11 +77,11 @@ class E2eTest : public ::testing::Test {
   }
 
   // A simulator whose memory lives in the test's device folder; returns its tty.
-  std::string StartDevice(std::vector<std::string> args) {
+  std::string StartDevice(std::vector<std::string> args, const std::string& errorFile = "") {
     args.push_back("--state");
     args.push_back(StateDir());
     auto sim = std::make_unique<SimulatorProcess>();
-    EXPECT_TRUE(sim->Start(kBin + "/veltr-devsim", args));
+    EXPECT_TRUE(sim->Start(kBin + "/veltr-devsim", args, errorFile));
     const std::string path = sim->SlavePath();
     sims_.push_back(std::move(sim));
     return path;
@@ -531,6 +532,30 @@ TEST_F(E2eTest, SignalDuringTheSearchEndsTheProgram) {
   EXPECT_EQ(r.exitCode, 128 + SIGTERM) << r.out << r.err;
   EXPECT_LT(r.seconds - r.signalledAt, 5.0) << "it waited for the count-down";
   EXPECT_EQ(r.err.find("Please, wait"), std::string::npos) << r.err;
+}
+
+// A signal while the program waits on a question, the device in program mode: the device is
+// taken out of program mode before the program ends.
+TEST_F(E2eTest, SignalBetweenJobsTakesTheDeviceOutOfProgramMode) {
+  const std::string log = (folder_ / "device.log").string();
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101", "--verbose"}, log);
+  SignalPlan plan;
+  plan.signal = SIGTERM;
+  plan.after = "[y/N]";
+  plan.terminalInput = true;
+  const auto r = Veltr({"erase-settings"}, OnCom1(tty), &plan);
+  ASSERT_GE(r.signalledAt, 0) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 128 + SIGTERM) << r.out << r.err;
+  EXPECT_NE(r.err.find("veltr: ended by SIGTERM"), std::string::npos) << r.err;
+  EXPECT_FALSE(HasLine(r.out, "Settings erasing succeeded.")) << r.out;
+  StopDevices();
+  std::ifstream in(log);
+  const std::string transactions((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+  const size_t entered = transactions.rfind("program-mode entry: identity sent");
+  ASSERT_NE(entered, std::string::npos) << transactions;
+  EXPECT_NE(transactions.find("program-mode exit: ok", entered), std::string::npos) << transactions;
+  EXPECT_TRUE(Device().writeLog.empty());
 }
 
 // --- texts -----------------------------------------------------------------------------------
