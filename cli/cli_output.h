@@ -13,8 +13,10 @@ namespace veltr::cli {
 // Prints what the engine reports: the display lines as they change, the messages of the job end,
 // and the final result. On a terminal a line is shown at once and redrawn in place while it grows
 // (the search lines, the cold boot count-down), and the lines that count the blocks of an upload
-// get a progress bar; into a file or pipe every line is printed once in its final form, with
-// block progress every tenth. With json, every event is one JSON object on a line of its own.
+// get a progress bar; into a file or pipe every line is printed in its final form, with block
+// progress every tenth, and a line that is replaced by another text (not extended) is printed
+// before each replacement. Display texts are printed with their control characters made visible
+// (TerminalSafe). With json, every event is one JSON object on a line of its own.
 class CliOutput {
  public:
   CliOutput(std::FILE* out, bool terminal, bool json);
@@ -35,10 +37,12 @@ class CliOutput {
     uint32_t page;
     uint32_t line;
     std::string text;
+    bool block;  // an "Uploading n block of m" line
   };
   void Line(const DisplayChange& change);
   void BlockLine(const DisplayChange& change);
   void Emit(const std::string& jsonLine);
+  void Print(const std::string& text);
 
   std::FILE* out_;
   bool terminal_;
@@ -46,5 +50,11 @@ class CliOutput {
   std::optional<Pending> pending_;
   uint32_t lastDecile_ = 0;
 };
+
+// text with every control character written visibly (ESC as \x1b, a C1 control as \u009b, a
+// byte that is not UTF-8 as \xff), so that a device or package text cannot move the cursor, change
+// colours or retitle the terminal it is shown on. Line breaks stay when keepLineBreaks is set: the
+// system's own messages have several lines.
+std::string TerminalSafe(const std::string& text, bool keepLineBreaks = false);
 
 }  // namespace veltr::cli

@@ -1,5 +1,6 @@
 // veltr: the upgrade engine from the command line, for scripted and headless work.
 
+#include <signal.h>
 #include <strings.h>
 #include <unistd.h>
 
@@ -7,7 +8,9 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,18 +53,66 @@ struct Options {
   std::string userText[2];
 };
 
-// While a job body runs, Ctrl-C must not cut an upload short: a device with half its pages
-// written does not start. The first interrupt only says so; when no job runs it ends the program.
-std::atomic<bool> g_jobRunning{false};
-std::atomic<bool> g_interrupted{false};
+// While an upload runs (a job busy on a device in program mode), Ctrl-C, SIGTERM and SIGHUP must
+// not cut it short: a device with half its pages written does not start. The handlers only note
+// the signal; the main loop decides. Outside an upload the program ends as a signal would end it,
+// after taking a device in program mode out of it.
+std::atomic<int> g_signal{0};
 
-void OnInterrupt(int) {
-  if (g_jobRunning.load()) {
-    g_interrupted.store(true);
+void OnSignal(int signal) {
+  g_signal.store(signal);
+}
+
+void InstallSignalHandlers() {
+  struct sigaction action {};
+  action.sa_handler = OnSignal;
+  sigemptyset(&action.sa_mask);
+  // No SA_RESTART: a question read from the terminal returns at once, declined.
+  action.sa_flags = 0;
+  for (int signal : {SIGINT, SIGTERM, SIGHUP}) {
+    sigaction(signal, &action, nullptr);
+  }
+  // A closed terminal or a reader that went away must not end an upload; the writes just fail.
+  std::signal(SIGPIPE, SIG_IGN);
+}
+
+[[noreturn]] void EndBySignal(int signal) {
+  std::fflush(stdout);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
+  std::_Exit(128 + signal);
+}
+
+// The signal that arrived and what became of it.
+struct SignalState {
+  int deferred = 0;  // arrived during an upload: the job runs on, the program ends with its status
+  int ending = 0;    // arrived while the device was idle in program mode: end after leaving it
+};
+
+void SayWaiting(CliOutput& output) {
+  static const char kWait[] = "Please, wait for upload completion.\n";
+  output.Flush();  // not into the middle of a progress line on the same terminal
+  (void)!write(STDERR_FILENO, kWait, sizeof kWait - 1);
+  if (output.Json()) {
+    output.Note("Please, wait for upload completion.");
+  }
+}
+
+// Looks at a signal that arrived since the last look.
+void CheckSignal(UpgradeEngine& engine, CliOutput& output, SignalState& state) {
+  const int signal = g_signal.exchange(0);
+  if (signal == 0) {
     return;
   }
-  std::signal(SIGINT, SIG_DFL);
-  std::raise(SIGINT);
+  if (engine.IsBusy() && engine.IsConnected()) {
+    state.deferred = signal;
+    SayWaiting(output);
+    return;
+  }
+  if (!engine.IsConnected()) {
+    EndBySignal(signal);  // nothing on the device to put right
+  }
+  state.ending = signal;  // idle in program mode: the engine takes the device out as the run ends
 }
 
 std::optional<PortId> ParsePortId(const std::string& name) {
@@ -95,21 +146,32 @@ std::string DeviceTypeList() {
   return list;
 }
 
-int UsageError(const std::string& text) {
-  std::fprintf(stderr, "veltr: %s\n", text.c_str());
+// Usage errors are told on stderr and, with --json, as the run's result object too.
+int UsageError(const std::string& command, bool json, const std::string& text) {
+  std::fprintf(stderr, "veltr: %s\n", TerminalSafe(text, true).c_str());
+  if (json) {
+    CliOutput(stdout, false, true).Result(command, kExitUsage, text);
+  }
   return kExitUsage;
+}
+
+void Warn(CliOutput& output, const std::string& text) {
+  if (output.Json()) {
+    output.Note("warning: " + text);
+    return;
+  }
+  output.Flush();
+  std::fprintf(stderr, "veltr: warning: %s\n", TerminalSafe(text).c_str());
 }
 
 // Runs the notices of the engine until no job is left: display changes are printed, and each
 // job-finished notice runs the job end, which may start the next job (a retry, or leaving
 // upgrade mode after a firmware upgrade).
-void RunUntilIdle(UpgradeEngine& engine, CVeltrJobs& jobs, CliOutput& output) {
+void RunUntilIdle(UpgradeEngine& engine, CVeltrJobs& jobs, CliOutput& output,
+                  SignalState& signals) {
   while (engine.IsBusy()) {
-    g_jobRunning.store(true);
     const auto notice = engine.Notices().Take(std::chrono::milliseconds(200));
-    if (g_interrupted.exchange(false)) {
-      output.Note("Please, wait for upload completion.");
-    }
+    CheckSignal(engine, output, signals);
     if (!notice) {
       continue;
     }
@@ -117,10 +179,8 @@ void RunUntilIdle(UpgradeEngine& engine, CVeltrJobs& jobs, CliOutput& output) {
       output.Display(notice->change);
       continue;
     }
-    g_jobRunning.store(false);
     jobs.OnJobFinished();
   }
-  g_jobRunning.store(false);
   output.Flush();
 }
 
@@ -156,19 +216,40 @@ bool FillPortMap(const Options& options, CVeltrPortMap& map, std::string& error)
 
 bool CheckUserTexts(const Options& options, std::string& error) {
   for (int i = 0; i < 2; ++i) {
-    const std::string narrow = Utf8ToAnsi(options.userText[i]);
-    if (AnsiToUtf8(narrow) != options.userText[i]) {
-      error = "user text " + std::to_string(i + 1) +
-              " has characters the device cannot keep (it stores Windows-1252 text)";
-      return false;
-    }
-    if (narrow.size() > 30) {
-      error = "user text " + std::to_string(i + 1) + " has " + std::to_string(narrow.size()) +
-              " characters; the device keeps at most 30";
+    error = UserTextProblem(i + 1, options.userText[i]);
+    if (!error.empty()) {
       return false;
     }
   }
   return true;
+}
+
+std::string SignalName(int signal) {
+  switch (signal) {
+    case SIGINT:
+      return "SIGINT";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(signal);
+  }
+}
+
+// A signal that arrived between jobs, while the device waits in program mode: the engine takes
+// it out of program mode as the run ends.
+std::optional<int> EndedBetweenJobs(UpgradeEngine& engine, CliOutput& output, SignalState& signals,
+                                    const char* command) {
+  CheckSignal(engine, output, signals);
+  if (signals.ending == 0) {
+    return std::nullopt;
+  }
+  const int code = 128 + signals.ending;
+  output.Flush();
+  std::fprintf(stderr, "veltr: ended by %s\n", SignalName(signals.ending).c_str());
+  output.Result(command, code, "ended by " + SignalName(signals.ending));
+  return code;
 }
 
 const char* CommandName(Command command) {
@@ -204,18 +285,42 @@ JobKind JobKindOf(Command command) {
   }
 }
 
+// Which package description a firmware upgrade uses, said before the job; false when it is
+// damaged and the upgrade must not start.
+bool TellPackage(const std::string& path, const PackageDescriptionReport& report,
+                 CliOutput& output) {
+  if (!report.found) {
+    output.Note("Package description: none found: built-in versions");
+    return true;
+  }
+  if (!report.readable) {
+    output.Note("Package description: none read: built-in versions");
+    Warn(output,
+         "cannot read the package description " + path + "; the built-in versions are used");
+    return true;
+  }
+  output.Note("Package description: " + path);
+  for (const auto& problem : report.damaged) {
+    Warn(output, "package description " + path + ": " + problem);
+  }
+  return report.damaged.empty();
+}
+
 int Run(const Options& options, Command command) {
+  const char* name = CommandName(command);
   AppSettings settings;
   const auto port = ParsePortId(options.port);
   if (!port) {
-    return UsageError("--port takes COM1, COM2, COM3, COM4, USB or Ethernet, not \"" +
-                      options.port + "\"");
+    return UsageError(
+        name, options.json,
+        "--port takes COM1, COM2, COM3, COM4, USB or Ethernet, not \"" + options.port + "\"");
   }
   settings.port = *port;
   const auto type = ParseDeviceType(options.deviceType);
   if (!type) {
-    return UsageError("unknown device type \"" + options.deviceType +
-                      "\"; known types: " + DeviceTypeList());
+    return UsageError(
+        name, options.json,
+        "unknown device type \"" + options.deviceType + "\"; known types: " + DeviceTypeList());
   }
   settings.deviceType = *type;
   settings.autoselect = options.autoselect ? 1 : 0;
@@ -229,29 +334,29 @@ int Run(const Options& options, Command command) {
   PackageVersionTable package;
   CVeltrPortMap portMap;
   if (!FillPortMap(options, portMap, error)) {
-    return UsageError(error);
+    return UsageError(name, options.json, error);
   }
   if (command == Command::Ports) {
     return ListPorts(portMap);
   }
   if (command == Command::UserText && !CheckUserTexts(options, error)) {
-    return UsageError(error);
+    return UsageError(name, options.json, error);
   }
   if (!options.packageDir.empty() && !std::filesystem::is_directory(options.packageDir)) {
-    return UsageError("package folder \"" + options.packageDir + "\" does not exist");
+    return UsageError(name, options.json,
+                      "package folder \"" + options.packageDir + "\" does not exist");
   }
-  if (!options.iniFile.empty()) {
-    if (!std::filesystem::is_regular_file(options.iniFile)) {
-      return UsageError("package description \"" + options.iniFile + "\" does not exist");
-    }
-    LoadPackageDescription(options.iniFile, package);
-  } else {
-    LoadPackageDescription(DefaultPackageIniPath(), package);
+  if (!options.iniFile.empty() && !std::filesystem::is_regular_file(options.iniFile)) {
+    return UsageError(name, options.json,
+                      "package description \"" + options.iniFile + "\" does not exist");
   }
+  const std::string iniPath = options.iniFile.empty() ? DefaultPackageIniPath() : options.iniFile;
+  PackageDescriptionReport packageReport;
+  LoadPackageDescription(iniPath, package, &packageReport);
 
   UpgradeEngine engine(MakeSystemPorts(portMap));
   if (!options.traceFile.empty() && !engine.StartTrace(options.traceFile, error)) {
-    return UsageError("cannot write the wire trace: " + error);
+    return UsageError(name, options.json, "cannot write the wire trace: " + error);
   }
   engine.SetDisplay(&display);
   engine.SetSettings(&settings);
@@ -265,28 +370,47 @@ int Run(const Options& options, Command command) {
   answers.userTexts = {options.userText[0], options.userText[1]};
   CliUi ui(output, answers);
   CVeltrJobs jobs(engine, ui);
+  SignalState signals;
+
+  // A damaged description must not lead to the device: refused before the search.
+  if (command == Command::Upgrade && !TellPackage(iniPath, packageReport, output)) {
+    const std::string message = FailureText(FirmwareUpgrade, DamagedFile);
+    output.Message(message, MessageIcon::Stop);
+    output.Result(name, DamagedFile, message);
+    return DamagedFile;
+  }
 
   if (options.coldBoot) {
     jobs.OnColdBoot();
   } else {
     jobs.OnEnterUpgradeMode();
   }
-  RunUntilIdle(engine, jobs, output);
+  RunUntilIdle(engine, jobs, output, signals);
   // The system's reasons for the ports that would not open: what the status lines cannot say.
   for (const auto& detail : engine.connectionDetails) {
-    std::fprintf(stderr, "veltr: %s\n", detail.c_str());
+    std::fprintf(stderr, "veltr: %s\n", TerminalSafe(detail).c_str());
   }
-  const char* name = CommandName(command);
   if (!engine.IsConnected()) {
+    // The jobs said "Cannot establish connection!" after a second failed pass; a declined cold
+    // boot offer ends quietly.
     const JobOutcome* outcome = jobs.OutcomeOf(Connecting);
-    const int32_t code = outcome != nullptr
-                             ? outcome->result
-                             : JobOutcome::OfSearch(ConnectResult::NoDeviceFound).result;
-    if (ui.LastMessage() != kConnectionFailedText) {
-      output.Message(kConnectionFailedText, MessageIcon::Exclamation);
-    }
-    output.Result(name, code, kConnectionFailedText);
+    const JobOutcome searched =
+        outcome != nullptr ? *outcome : JobOutcome::OfSearch(ConnectResult::NoDeviceFound);
+    const int32_t code = searched.result;
+    output.Result(name, code,
+                  ui.LastMessage() == kConnectionFailedText
+                      ? kConnectionFailedText
+                      : ConnectResultText(searched.SearchResult()));
     return code;
+  }
+  if (const auto ended = EndedBetweenJobs(engine, output, signals, name)) {
+    return *ended;
+  }
+  if (command == Command::Upgrade && packageReport.readable && !package.Covers(engine.info.type)) {
+    Warn(output, "the package description " + iniPath + " has no section [" +
+                     GetShortName(engine.info.type) + "]; the built-in version V" +
+                     FormatVersion(static_cast<uint32_t>(package.VersionOf(engine.info.type))) +
+                     " is used");
   }
 
   switch (command) {
@@ -309,10 +433,13 @@ int Run(const Options& options, Command command) {
       break;
   }
   if (!jobs.Started()) {
+    if (const auto ended = EndedBetweenJobs(engine, output, signals, name)) {
+      return *ended;
+    }
     output.Result(name, kExitUsage, ui.Declined() ? "declined" : ui.LastMessage());
     return kExitUsage;
   }
-  RunUntilIdle(engine, jobs, output);
+  RunUntilIdle(engine, jobs, output, signals);
   const JobOutcome* outcome = jobs.OutcomeOf(JobKindOf(command));
   if (outcome == nullptr && !jobs.Outcomes().empty()) {
     outcome = &jobs.Outcomes().back();
@@ -323,6 +450,14 @@ int Run(const Options& options, Command command) {
   }
   output.Result(name, code, ui.LastMessage());
   return code;
+}
+
+std::string SubcommandList(const CLI::App& app) {
+  std::string list;
+  for (const CLI::App* sub : app.get_subcommands({})) {
+    list += (list.empty() ? "" : ", ") + sub->get_name();
+  }
+  return list;
 }
 
 void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads) {
@@ -355,6 +490,44 @@ void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads
   sub.add_option("--trace", options.traceFile,
                  "Write every exchange on the port into FILE (the wire trace, for the factory)")
       ->type_name("FILE");
+}
+
+// What went wrong on the command line, in words that name the offending argument. The parser
+// checks for a subcommand before it looks at options, so "veltr --bogus" alone would only be told
+// that a subcommand is required.
+int ParseFailure(const CLI::App& app, int argc, char** argv, const CLI::ParseError& e) {
+  bool json = false;
+  std::string command;
+  std::string first;  // the first argument before any subcommand, --json aside
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--json") {
+      json = true;
+      continue;
+    }
+    bool isCommand = false;
+    for (const CLI::App* sub : app.get_subcommands({})) {
+      isCommand = isCommand || sub->get_name() == arg;
+    }
+    if (command.empty() && isCommand) {
+      command = arg;
+    } else if (command.empty() && first.empty()) {
+      first = arg;
+    }
+  }
+  std::string message = e.what();
+  if (first.size() > 1 && first[0] == '-') {
+    message = "unknown option " + first;
+    message += command.empty() ? "; a subcommand is required: " + SubcommandList(app)
+                               : " (the options follow the subcommand)";
+  } else if (command.empty() && !first.empty()) {
+    message = "unknown subcommand \"" + first + "\"; the subcommands: " + SubcommandList(app);
+  } else if (command.empty()) {
+    message = "a subcommand is required: " + SubcommandList(app);
+  }
+  UsageError(command, json, message);
+  std::fprintf(stderr, "Run with --help for more information.\n");
+  return kExitUsage;
 }
 
 }  // namespace
@@ -403,9 +576,14 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForAllHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
-    app.exit(e);
-    return kExitUsage;
+    return ParseFailure(app, argc, argv, e);
   }
-  std::signal(SIGINT, OnInterrupt);
-  return Run(options, command);
+  InstallSignalHandlers();
+  const int code = Run(options, command);
+  // A signal no job was there to look at (before the first, after the last): the engine is gone,
+  // so a device in program mode has left it; end as the signal would have ended the program.
+  if (const int signal = g_signal.load()) {
+    EndBySignal(signal);
+  }
+  return code;
 }

@@ -19,11 +19,11 @@ namespace fs = std::filesystem;
 using nlohmann::json;
 
 constexpr std::size_t kIdentifierSize = 8;
-constexpr const char* kIdentityFile = "identity.json";
-constexpr const char* kEepromFile = "eeprom.bin";
-constexpr const char* kLogicFile = "logic.bin";
-constexpr const char* kProcessorFile = "processor.bin";
-constexpr const char* kWriteLogFile = "writelog.json";
+constexpr const char* kIdentityFile = kIdentityFileName;
+constexpr const char* kEepromFile = kEepromFileName;
+constexpr const char* kLogicFile = kLogicFileName;
+constexpr const char* kProcessorFile = kProcessorFileName;
+constexpr const char* kWriteLogFile = kWriteLogFileName;
 constexpr const char* kDefaultSerial = "A-01-0100";
 
 constexpr WriteKind kKinds[] = {WriteKind::kLogicPage, WriteKind::kProcessorPage,

@@ -7,6 +7,8 @@
 //   logic.bin       logic PROM, page index = PROM address / 2, 256 bytes a page
 //   processor.bin   processor flash, page index = the address, 256 bytes a page
 //   writelog.json   one entry per write, numbered in the order the device took them
+// A running simulator writes each page and EEPROM byte it takes into its file before it answers,
+// as flash keeps what it acknowledged; the other files follow once the line is quiet.
 #pragma once
 
 #include <array>
@@ -17,6 +19,12 @@
 #include <vector>
 
 namespace devsim {
+
+constexpr const char* kIdentityFileName = "identity.json";
+constexpr const char* kEepromFileName = "eeprom.bin";
+constexpr const char* kLogicFileName = "logic.bin";
+constexpr const char* kProcessorFileName = "processor.bin";
+constexpr const char* kWriteLogFileName = "writelog.json";
 
 constexpr std::size_t kPageSize = 256;
 constexpr std::size_t kInfoAreaSize = 128;

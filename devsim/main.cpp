@@ -154,6 +154,12 @@ int main(int argc, char** argv) {
   CLI11_PARSE(app, argc, argv);
 
   std::string error;
+  std::error_code ec;
+  if (!args.stateDir.empty() && std::filesystem::exists(args.stateDir, ec) &&
+      !std::filesystem::is_directory(args.stateDir, ec)) {
+    ToStderr("veltr-devsim: --state " + args.stateDir + " is not a folder");
+    return 2;
+  }
   auto state = BuildDevice(args, &error);
   if (!state) {
     ToStderr("veltr-devsim: " + error);

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
@@ -668,6 +669,7 @@ struct Simulator::Impl {
           state.StoreProcessorPage(page, bytes.data() + kPageDataOffset);
         }
         state.Log(logic ? WriteKind::kLogicPage : WriteKind::kProcessorPage, page, 0);
+        PersistPage(logic ? logicFile : processorFile, logic ? state.logic : state.processor, page);
       }
       dirty = true;
       result = "stored";
@@ -751,6 +753,7 @@ struct Simulator::Impl {
           std::lock_guard lock(stateMutex);
           std::copy(bytes.begin(), bytes.end(), state.eeprom.begin() + kWritableOffset);
           state.Log(WriteKind::kEepromWrite, 0, kEepromWriteSize);
+          PersistEeprom(kWritableOffset, kEepromWriteSize);
         }
         dirty = true;
         Log("eeprom write: stored");
@@ -768,6 +771,7 @@ struct Simulator::Impl {
       {
         std::lock_guard lock(stateMutex);
         state.eeprom[kInfoAreaSize + eraseCount] = 0xFF;
+        PersistEeprom(kInfoAreaSize + eraseCount, 1);
       }
       ++eraseCount;
       dirty = true;
@@ -797,6 +801,8 @@ struct Simulator::Impl {
     }
   }
 
+  // The whole state, written through temporary files once a burst of traffic is over; the memory
+  // files are then opened again for the writes of single pages and bytes below.
   void SaveIfDirty() {
     if (!dirty || options.stateDir.empty()) {
       return;
@@ -807,6 +813,58 @@ struct Simulator::Impl {
     if (!SaveState(options.stateDir, state, &error) && options.error) {
       options.error(error);
     }
+    const std::filesystem::path base(options.stateDir);
+    logicFile.Open(base / kLogicFileName, state.logic.size());
+    processorFile.Open(base / kProcessorFileName, state.processor.size());
+    eepromFile.Open(base / kEepromFileName, state.eeprom.size());
+  }
+
+  // An image file of the state folder kept open, so that memory the device took can be written
+  // into it before the device acknowledges it: flash and EEPROM keep what they took even when the
+  // simulator is killed mid-upload. The rest of the state follows with the next whole save.
+  struct MemoryFile {
+    int fd = -1;
+    std::size_t size = 0;
+
+    void Open(const std::filesystem::path& path, std::size_t length) {
+      Close();
+      fd = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+      size = length;
+    }
+    void Close() {
+      if (fd >= 0) {
+        close(fd);
+        fd = -1;
+      }
+    }
+    // Writes memory[from, to) at the same offset.
+    void Write(const std::uint8_t* memory, std::size_t from, std::size_t to) {
+      while (fd >= 0 && from < to) {
+        const ssize_t n = pwrite(fd, memory + from, to - from, static_cast<off_t>(from));
+        if (n < 0 && errno == EINTR) {
+          continue;
+        }
+        if (n <= 0) {
+          Close();  // the next whole save writes everything and opens it again
+          return;
+        }
+        from += static_cast<std::size_t>(n);
+      }
+      size = std::max(size, to);
+    }
+    ~MemoryFile() { Close(); }
+  };
+
+  // Caller holds stateMutex. Flash between the file's end and the page was never written: it goes
+  // along as the FF the memory holds there, so that the file never has a hole of zeros.
+  void PersistPage(MemoryFile& file, const std::vector<std::uint8_t>& flash, std::uint32_t page) {
+    const std::size_t start = static_cast<std::size_t>(page) * kPageSize;
+    file.Write(flash.data(), std::min(start, file.size), start + kPageSize);
+  }
+
+  // Caller holds stateMutex.
+  void PersistEeprom(std::size_t offset, std::size_t size) {
+    eepromFile.Write(state.eeprom.data(), offset, offset + size);
   }
 
   int fd;
@@ -834,6 +892,9 @@ struct Simulator::Impl {
   std::uint32_t eepromDataBytes = 0;
   bool silent = false;
   bool dirty = false;
+  MemoryFile logicFile;
+  MemoryFile processorFile;
+  MemoryFile eepromFile;
 
   Clock::time_point lastActivity{};
   Clock::time_point lastSeen{};

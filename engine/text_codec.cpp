@@ -1,6 +1,7 @@
 #include "engine/text_codec.h"
 
 #include <cstdint>
+#include <cstdio>
 
 namespace veltr {
 namespace {
@@ -78,7 +79,55 @@ bool NextCodePoint(const std::string& s, size_t& pos, char32_t& cp) {
   return cp >= minimum && cp <= 0x10FFFF && !(cp >= 0xD800 && cp <= 0xDFFF);
 }
 
+std::string Hex(const char* format, uint32_t value) {
+  char text[16];
+  std::snprintf(text, sizeof text, format, static_cast<unsigned>(value));
+  return text;
+}
+
+bool IsControl(char32_t cp) {
+  return cp < 0x20 || cp == 0x7F || (cp >= 0x80 && cp < 0xA0);
+}
+
+std::string ControlName(char32_t cp) {
+  return cp < 0x80 ? Hex("\\x%02x", cp) : Hex("\\u%04x", cp);
+}
+
 }  // namespace
+
+std::string UserTextProblem(int which, const std::string& utf8) {
+  const std::string field = "user text " + std::to_string(which);
+  size_t pos = 0;
+  size_t characters = 0;
+  while (pos < utf8.size()) {
+    const size_t start = pos;
+    char32_t cp = 0;
+    const bool valid = NextCodePoint(utf8, pos, cp);
+    ++characters;
+    const std::string where = field + ": character " + std::to_string(characters);
+    if (!valid) {
+      return where + " (byte " + Hex("%02X", static_cast<uint8_t>(utf8[start])) +
+             ") is not UTF-8 text";
+    }
+    if (IsControl(cp)) {
+      return where + " is a control character (" + ControlName(cp) + ")";
+    }
+    const std::string narrow = Utf8ToAnsi(utf8.substr(start, pos - start));
+    if (narrow == "?" && cp != '?') {
+      return where + " (\"" + utf8.substr(start, pos - start) +
+             "\") has no byte in the device's code page (Windows-1252)";
+    }
+    if (static_cast<uint8_t>(narrow[0]) == 0xFF) {
+      return where + " (\"" + utf8.substr(start, pos - start) +
+             "\", byte FF) ends a text field on the device";
+    }
+  }
+  if (characters > kUserTextChars) {
+    return field + " has " + std::to_string(characters) +
+           " characters; the device keeps at most 30";
+  }
+  return {};
+}
 
 std::string AnsiToUtf8(const std::string& narrow) {
   std::string out;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstddef>
 #include <string>
 
 namespace veltr {
@@ -11,5 +12,13 @@ namespace veltr {
 std::string AnsiToUtf8(const std::string& narrow);
 // Characters 1252 cannot hold, and bytes that are not UTF-8, become '?'.
 std::string Utf8ToAnsi(const std::string& utf8);
+
+inline constexpr size_t kUserTextChars = 30;
+
+// Why a device cannot keep utf8 as its user text `which` (1 or 2), in words for the user; empty
+// when it can. A device field is 30 single bytes padded with FF, so FF itself ends the text early;
+// control characters (C0, DEL and the five C1 controls 1252 leaves undefined) are refused too,
+// since the devices' displays and every screen that shows the text would act on them.
+std::string UserTextProblem(int which, const std::string& utf8);
 
 }  // namespace veltr

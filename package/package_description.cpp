@@ -55,6 +55,30 @@ std::optional<uint32_t> Lnk40eLengthFromCheckValue(const std::vector<uint8_t>& b
   return (kLnk40eLengthBase - word) * 2u;
 }
 
+// A version as the profile functions read it (leading decimal digits, a value without any is 0),
+// but none when the number does not fit the version word: below 0 or above 65535. Digits are
+// counted without wrapping, so that 4294967507 is not taken for 211.
+std::optional<int32_t> VersionValue(const std::string& text) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  uint32_t number = 0;
+  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
+    number = number * 10 + static_cast<uint32_t>(text[i] - '0');
+    if (number > 65535) {
+      return std::nullopt;
+    }
+    ++i;
+  }
+  if (negative && number != 0) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(number);
+}
+
 }  // namespace
 
 PackageVersionTable::PackageVersionTable() {
@@ -88,18 +112,33 @@ std::string DefaultPackageIniPath() {
   }
 }
 
-bool LoadPackageDescription(const std::string& iniPath, PackageVersionTable& table) {
+bool LoadPackageDescription(const std::string& iniPath, PackageVersionTable& table,
+                            PackageDescriptionReport* report) {
+  PackageDescriptionReport local;
+  PackageDescriptionReport& found = report != nullptr ? *report : local;
+  found = PackageDescriptionReport{};
   if (!FileExists(iniPath)) {
     return false;
   }
+  found.found = true;
   CVeltrProfileFile profile;
   if (!profile.Load(iniPath)) {
     return false;
   }
+  found.readable = true;
 
   for (DeviceType type = 0; type < kDeviceTypeCount; ++type) {
-    int32_t& version = table.version[static_cast<size_t>(type)];
-    version = profile.GetInt(GetShortName(type), kVersionKey, version);
+    const char* section = GetShortName(type);
+    const std::optional<std::string> text = profile.GetString(section, kVersionKey);
+    if (!text) {
+      continue;  // a missing key keeps the version the table had
+    }
+    if (const auto version = VersionValue(*text)) {
+      table.version[static_cast<size_t>(type)] = *version;
+    } else {
+      found.damaged.push_back(std::string("[") + section + "] " + kVersionKey + "=" + *text +
+                              ": not a version from 0 to 65535");
+    }
   }
 
   // Unlike the lookups above, coverage compares the section names with case.

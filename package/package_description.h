@@ -3,6 +3,7 @@
 #include <array>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "base/port.h"
 #include "protocol/device_types.h"
@@ -29,8 +30,20 @@ struct PackageVersionTable {
 // The description beside the running program: <folder of /proc/self/exe>/VeltrUpgrade.ini.
 std::string DefaultPackageIniPath();
 
-// Reads VeltrUpgrade.ini into the table. False (and nothing changed) when no file is at the path.
-bool LoadPackageDescription(const std::string& iniPath, PackageVersionTable& table);
+// What reading a description found besides the values.
+struct PackageDescriptionReport {
+  bool found = false;     // a file is at the path
+  bool readable = false;  // and it could be read
+  // Values that cannot be what the package means, e.g. "[KL1A] Version=-1: not a version from 0
+  // to 65535". The table keeps what it had for them.
+  std::vector<std::string> damaged;
+};
+
+// Reads VeltrUpgrade.ini into the table. False (and nothing changed) when no file is at the path
+// or it cannot be read. A version must be a number from 0 to 65535 (the 16-bit word devices and
+// file names carry); any other value is left out and, with a report, listed as damaged.
+bool LoadPackageDescription(const std::string& iniPath, PackageVersionTable& table,
+                            PackageDescriptionReport* report = nullptr);
 
 // Image file names (relative: the caller puts them in the working folder). A part that does not
 // exist for the type or hardware is written "(null)", so that the name matches no file.

@@ -88,7 +88,8 @@ TEST_P(IdentityTest, AnswersEntryAgainInProgramMode) {
   ExpectIdentity(line.Exchange(AccessSequence(), 16));
 }
 
-INSTANTIATE_TEST_SUITE_P(Types, IdentityTest, ::testing::ValuesIn(kIdentityCases));
+INSTANTIATE_TEST_SUITE_P(Types, IdentityTest, ::testing::ValuesIn(kIdentityCases),
+                         ::testing::PrintToStringParamName());
 
 // --- line speed ------------------------------------------------------------------------------
 
@@ -132,7 +133,8 @@ TEST_P(WrongSpeedTest, StaysSilent) {
   EXPECT_EQ(device->CurrentMode(), c.start) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(MT10E, WrongSpeedTest, ::testing::ValuesIn(kWrongSpeedCases));
+INSTANTIATE_TEST_SUITE_P(MT10E, WrongSpeedTest, ::testing::ValuesIn(kWrongSpeedCases),
+                         ::testing::PrintToStringParamName());
 
 // --- states ----------------------------------------------------------------------------------
 
@@ -227,7 +229,8 @@ TEST_P(EepromLayoutTest, ReadGivesTheInfoArea) {
   EXPECT_EQ(info[126] << 8 | info[127], c.processorVersion);
 }
 
-INSTANTIATE_TEST_SUITE_P(Devices, EepromLayoutTest, ::testing::ValuesIn(kLayoutCases));
+INSTANTIATE_TEST_SUITE_P(Devices, EepromLayoutTest, ::testing::ValuesIn(kLayoutCases),
+                         ::testing::PrintToStringParamName());
 
 class EepromTest : public DeviceRig {
  protected:
@@ -294,7 +297,8 @@ TEST_P(EraseTest, EchoesAndErasesFromTheStartOfTheSettings) {
   EXPECT_EQ(saved.writeLog.back().count, n);
 }
 
-INSTANTIATE_TEST_SUITE_P(Counts, EraseTest, ::testing::Values(EraseCase{384}, EraseCase{896}));
+INSTANTIATE_TEST_SUITE_P(Counts, EraseTest, ::testing::Values(EraseCase{384}, EraseCase{896}),
+                         ::testing::PrintToStringParamName());
 
 TEST_F(EepromTest, CommandRightAfterAnEraseIsNotTakenForData) {
   EXPECT_EQ(EchoExchange(0x43, Bytes(10, 0xFF)), Bytes(10, 0xFF));
@@ -352,7 +356,8 @@ TEST_P(PageTest, StoresAtItsIndexOrRefuses) {
   }
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, PageTest, ::testing::ValuesIn(kPageCases));
+INSTANTIATE_TEST_SUITE_P(Frames, PageTest, ::testing::ValuesIn(kPageCases),
+                         ::testing::PrintToStringParamName());
 
 using PageFrameTest = DeviceRig;
 

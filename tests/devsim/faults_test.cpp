@@ -85,7 +85,8 @@ TEST_P(PageFaultTest, FramesAreAnsweredAsTold) {
   EXPECT_EQ(exitAnswer.size() == 1, c.answersAfterwards) << c.what;
 }
 
-INSTANTIATE_TEST_SUITE_P(Faults, PageFaultTest, ::testing::ValuesIn(kPageFaultCases));
+INSTANTIATE_TEST_SUITE_P(Faults, PageFaultTest, ::testing::ValuesIn(kPageFaultCases),
+                         ::testing::PrintToStringParamName());
 
 // --- the other faults ------------------------------------------------------------------------
 

@@ -8,6 +8,8 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "device_rig.h"
 
@@ -191,10 +193,60 @@ TEST(ProgramTest, RunsADeviceUntilTerminatedAndKeepsItsMemory) {
   EXPECT_EQ(saved->ProcessorPage(2), page);
 }
 
+// Flash keeps what it acknowledged: a simulator killed in the middle of an upload, before its
+// idle-time save, comes back with every page it answered, and FF where nothing was written.
+TEST(ProgramTest, KilledMidUploadKeepsEveryAcknowledgedPage) {
+  TempDir dir;
+  const std::string state = dir.Sub("device");
+  struct Written {
+    bool logic;
+    std::uint32_t index;
+    Bytes data;
+  };
+  std::vector<Written> written;
+  {
+    Program program({"--type", "PXR(-TP)", "--start", "program", "--state", state});
+    const std::string first = program.ReadStdout(5000);
+    ASSERT_FALSE(first.empty()) << "no path printed";
+    SlavePort port(first.substr(0, first.size() - 1));
+    ASSERT_TRUE(port.ok());
+    port.SetSpeed(B115200);
+    // Processor page 0 first, then from a high page down, as the upgrade writes them; a few
+    // logic pages in between.
+    const std::uint32_t processorPages[] = {0, 40, 39, 38, 37, 36, 35, 34, 33, 32};
+    for (std::uint32_t i = 0; i < std::size(processorPages); ++i) {
+      written.push_back({false, processorPages[i], PagePattern(100 + i)});
+      if (i % 3 == 1) {
+        written.push_back({true, i, PagePattern(200 + i)});
+      }
+    }
+    for (const auto& w : written) {
+      const Bytes frame =
+          w.logic ? LogicPageFrame(w.index, w.data) : ProcessorPageFrame(w.index, w.data);
+      ASSERT_EQ(port.Exchange(frame, 4), PageAck(w.data))
+          << (w.logic ? "logic " : "processor ") << w.index;
+    }
+    program.Signal(SIGKILL);
+    EXPECT_EQ(program.Wait(5000), 128 + SIGKILL);
+  }
+  std::string error;
+  const auto saved = devsim::LoadState(state, &error);
+  ASSERT_TRUE(saved) << error;
+  for (const auto& w : written) {
+    EXPECT_EQ(w.logic ? saved->LogicPage(w.index) : saved->ProcessorPage(w.index), w.data)
+        << (w.logic ? "logic " : "processor ") << w.index;
+  }
+  EXPECT_EQ(saved->ProcessorPage(20), Bytes(256, 0xFF)) << "never written";
+  EXPECT_EQ(saved->ProcessorPage(1), Bytes(256, 0xFF)) << "never written";
+}
+
 TEST(ProgramTest, BadOptionsEndWithAnErrorAndNoPath) {
+  TempDir dir;
+  const std::string notAFolder = dir.Sub("device");
+  std::ofstream(notAFolder) << "not a state folder\n";
   const std::vector<std::vector<std::string>> cases = {
       {"--type", "NOPE"}, {"--serial", "B-7-1234"},          {"--start", "asleep"},
-      {"--hw", "70000"},  {"--text1", std::string(31, 'x')},
+      {"--hw", "70000"},  {"--text1", std::string(31, 'x')}, {"--state", notAFolder},
   };
   for (const auto& args : cases) {
     Program program(args);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,9 +23,10 @@ std::vector<char*> Argv(const std::string& program, const std::vector<std::strin
   return argv;
 }
 
-void ExecChild(const std::string& program, const std::vector<std::string>& args, int out, int err) {
-  const int null = open("/dev/null", O_RDONLY);
-  dup2(null, STDIN_FILENO);
+void ExecChild(const std::string& program, const std::vector<std::string>& args, int out, int err,
+               int in = -1) {
+  const int input = in >= 0 ? in : open("/dev/null", O_RDONLY);
+  dup2(input, STDIN_FILENO);
   dup2(out, STDOUT_FILENO);
   dup2(err, STDERR_FILENO);
   auto argv = Argv(program, args);
@@ -35,7 +37,7 @@ void ExecChild(const std::string& program, const std::vector<std::string>& args,
 }  // namespace
 
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                     int timeoutSeconds) {
+                     int timeoutSeconds, const SignalPlan* plan) {
   RunResult result;
   int out[2];
   int err[2];
@@ -43,21 +45,31 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     return result;
   }
   const auto start = std::chrono::steady_clock::now();
+  const auto elapsed = [&start] {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  };
+  int terminal = -1;
+  int terminalSlave = -1;
+  if (plan != nullptr && plan->terminalInput) {
+    terminal = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (terminal < 0 || grantpt(terminal) != 0 || unlockpt(terminal) != 0) {
+      return result;
+    }
+    terminalSlave = open(ptsname(terminal), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  }
   const pid_t pid = fork();
   if (pid == 0) {
-    ExecChild(program, args, out[1], err[1]);
+    ExecChild(program, args, out[1], err[1], terminalSlave);
   }
   close(out[1]);
   close(err[1]);
+  if (terminalSlave >= 0) {
+    close(terminalSlave);
+  }
   pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
   std::string* sinks[2] = {&result.out, &result.err};
   int open = 2;
-  while (open > 0) {
-    const auto elapsed = std::chrono::steady_clock::now() - start;
-    if (elapsed > std::chrono::seconds(timeoutSeconds)) {
-      kill(pid, SIGKILL);
-      break;
-    }
+  while (open > 0 && elapsed() < timeoutSeconds) {
     if (poll(fds, 2, 500) < 0) {
       break;
     }
@@ -75,6 +87,15 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
         --open;
       }
     }
+    if (plan != nullptr && result.signalledAt < 0 &&
+        (result.out.find(plan->after) != std::string::npos ||
+         result.err.find(plan->after) != std::string::npos)) {
+      kill(pid, plan->signal);
+      result.signalledAt = elapsed();
+      if (plan->closeOutput) {
+        break;
+      }
+    }
   }
   for (auto& fd : fds) {
     if (fd.fd >= 0) {
@@ -82,9 +103,19 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     }
   }
   int status = 0;
-  waitpid(pid, &status, 0);
+  while (waitpid(pid, &status, WNOHANG) == 0) {
+    if (elapsed() > timeoutSeconds) {
+      kill(pid, SIGKILL);
+      waitpid(pid, &status, 0);
+      break;
+    }
+    usleep(10 * 1000);
+  }
+  if (terminal >= 0) {
+    close(terminal);
+  }
   result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-  result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  result.seconds = elapsed();
   return result;
 }
 
@@ -92,16 +123,23 @@ SimulatorProcess::~SimulatorProcess() {
   Stop();
 }
 
-bool SimulatorProcess::Start(const std::string& program, const std::vector<std::string>& args) {
+bool SimulatorProcess::Start(const std::string& program, const std::vector<std::string>& args,
+                             const std::string& errorFile) {
   int out[2];
   if (pipe2(out, O_CLOEXEC) != 0) {
     return false;
   }
+  const int err = errorFile.empty()
+                      ? STDERR_FILENO
+                      : open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   pid_ = fork();
   if (pid_ == 0) {
-    ExecChild(program, args, out[1], STDERR_FILENO);
+    ExecChild(program, args, out[1], err);
   }
   close(out[1]);
+  if (err != STDERR_FILENO && err >= 0) {
+    close(err);
+  }
   // The first line is the slave's path; the simulator is ready to answer once it is printed.
   pollfd fd = {out[0], POLLIN, 0};
   char c = 0;

@@ -6,11 +6,14 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <memory>
 #include <ostream>
 #include <sstream>
@@ -81,11 +84,11 @@ class E2eTest : public ::testing::Test {
   }
 
   // A simulator whose memory lives in the test's device folder; returns its tty.
-  std::string StartDevice(std::vector<std::string> args) {
+  std::string StartDevice(std::vector<std::string> args, const std::string& errorFile = "") {
     args.push_back("--state");
     args.push_back(StateDir());
     auto sim = std::make_unique<SimulatorProcess>();
-    EXPECT_TRUE(sim->Start(kBin + "/veltr-devsim", args));
+    EXPECT_TRUE(sim->Start(kBin + "/veltr-devsim", args, errorFile));
     const std::string path = sim->SlavePath();
     sims_.push_back(std::move(sim));
     return path;
@@ -119,7 +122,8 @@ class E2eTest : public ::testing::Test {
 
   // veltr with COM1 to COM4 mapped as given (a device tty, or a path where no tty is) and the
   // test's package.
-  RunResult Veltr(std::vector<std::string> args, const std::vector<std::string>& com) {
+  RunResult Veltr(std::vector<std::string> args, const std::vector<std::string>& com,
+                  const SignalPlan* plan = nullptr) {
     for (size_t i = 0; i < com.size(); ++i) {
       args.push_back("--serial");
       args.push_back("COM" + std::to_string(i + 1) + "=" + com[i]);
@@ -127,20 +131,24 @@ class E2eTest : public ::testing::Test {
     if (args[0] != "ports") {
       args.push_back("--package");
       args.push_back(PackageDir());
-      args.push_back("--ini");
-      args.push_back((folder_ / "package" / "VeltrUpgrade.ini").string());
+      if (withIni_) {
+        args.push_back("--ini");
+        args.push_back(IniPath());
+      }
     }
-    if (!fs::exists(folder_ / "package" / "VeltrUpgrade.ini")) {
+    if (withIni_ && !fs::exists(IniPath())) {
       WritePackageFile("VeltrUpgrade.ini", std::string("[KL1A]\nVersion=211\n"));
     }
-    return RunProgram(kBin + "/veltr", args);
+    return RunProgram(kBin + "/veltr", args, 180, plan);
   }
+  std::string IniPath() const { return (folder_ / "package" / "VeltrUpgrade.ini").string(); }
   // COM1 the device, the other three nowhere.
   std::vector<std::string> OnCom1(const std::string& tty) const {
     return {tty, Missing("tty2"), Missing("tty3"), Missing("tty4")};
   }
 
   fs::path folder_;
+  bool withIni_ = true;  // pass the test's package description with --ini
   std::vector<std::unique_ptr<SimulatorProcess>> sims_;
 };
 
@@ -191,7 +199,10 @@ TEST_F(E2eTest, DeviceExpectedAtAnotherSpeedIsNotFound) {
   const auto r = Veltr({"info", "--device-type", "KL1A"}, OnCom1(tty));
   EXPECT_EQ(r.exitCode, 9) << r.out << r.err;
   EXPECT_TRUE(HasLine(r.out, "   Searching COM1 ... No device connected to port")) << r.out;
-  EXPECT_TRUE(HasLine(r.out, "Cannot establish connection!")) << r.out;
+  // No terminal and no --yes: the cold boot offer is declined, and the run ends quietly. The
+  // failure message belongs to a second failed pass only.
+  EXPECT_TRUE(HasLine(r.out, "-> not answered: run with --yes to wait for a cold boot")) << r.out;
+  EXPECT_FALSE(HasLine(r.out, "Cannot establish connection!")) << r.out;
 }
 
 TEST_F(E2eTest, ColdBootPassWaitsForTheDeviceToPowerUp) {
@@ -228,6 +239,11 @@ struct UpgradeCase {
   const char* bin;
   size_t processorLength;
 };
+
+// The row's name where a test lists its parameter, instead of the bytes of the row.
+void PrintTo(const UpgradeCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FirmwareUpgradeTest : public E2eTest, public ::testing::WithParamInterface<UpgradeCase> {};
 
@@ -290,6 +306,10 @@ struct RefusedImageCase {
   const char* loadingLine;
   const char* message;
 };
+
+void PrintTo(const RefusedImageCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class RefusedImageTest : public E2eTest, public ::testing::WithParamInterface<RefusedImageCase> {};
 
@@ -716,6 +736,10 @@ struct RefusalCase {
   const char* message;
 };
 
+void PrintTo(const RefusalCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class RefusalTest : public E2eTest, public ::testing::WithParamInterface<RefusalCase> {};
 
 TEST_P(RefusalTest, ChecksRefuseBeforeAskingAnything) {
@@ -775,6 +799,299 @@ TEST_F(E2eTest, PortsListsTheMap) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(HasLine(r.out, "  COM1 -> /dev/ttyUSB7")) << r.out;
   EXPECT_TRUE(HasLine(r.out, "  COM2 -> /dev/ttyS1")) << r.out;
+}
+
+// --- signals ---------------------------------------------------------------------------------
+
+struct SignalCase {
+  const char* name;
+  int signal;
+  bool terminalGone;  // the output is closed as the signal goes out, as a hung-up terminal
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class UploadSignalTest : public E2eTest, public ::testing::WithParamInterface<SignalCase> {};
+
+// A device with half its pages written does not start: a signal during the upload is told to
+// wait, the upload runs to its end, and the program ends with the job's status.
+TEST_P(UploadSignalTest, UploadRunsToItsEndAndTheFlashHoldsTheImage) {
+  const auto& c = GetParam();
+  const Bytes logic = ImageBytes(31146, 11);
+  const Bytes processor = ImageBytes(8000, 12);
+  WritePackageFile("pk1a1211.sop", logic);
+  WritePackageFile("uk1a1211.bin", processor);
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101", "--slow", "3"});
+  SignalPlan plan;
+  plan.signal = c.signal;
+  plan.after = "   Uploading 1 block of";
+  plan.closeOutput = c.terminalGone;
+  const auto r = Veltr({"upgrade", "--yes"}, OnCom1(tty), &plan);
+  ASSERT_GE(r.signalledAt, 0) << "the upload never started: " << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+  if (!c.terminalGone) {
+    EXPECT_NE(r.err.find("Please, wait for upload completion."), std::string::npos) << r.err;
+    EXPECT_TRUE(HasLine(r.out, "Firmware upgrade succeeded.")) << r.out;
+  }
+  const auto device = Device();
+  EXPECT_EQ(device.LogicBytes(logic.size()), logic);
+  EXPECT_EQ(device.ProcessorBytes(processor.size()), processor);
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, UploadSignalTest,
+                         ::testing::Values(SignalCase{"Sigterm", SIGTERM, false},
+                                           SignalCase{"Sigint", SIGINT, false},
+                                           SignalCase{"SighupTerminalGone", SIGHUP, true}),
+                         [](const auto& info) { return info.param.name; });
+
+// Outside an upload a signal ends the program as usual: here in the middle of the cold boot
+// count-down, which would otherwise wait ten seconds.
+TEST_F(E2eTest, SignalDuringTheSearchEndsTheProgram) {
+  const std::string tty = StartDevice({"--type", "KL1A", "--start", "dead"});
+  SignalPlan plan;
+  plan.signal = SIGTERM;
+  plan.after = "Cold boot: 10";
+  const auto r = Veltr({"info", "--cold-boot", "--port", "COM2"},
+                       {Missing("a"), tty, Missing("b"), Missing("c")}, &plan);
+  ASSERT_GE(r.signalledAt, 0) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 128 + SIGTERM) << r.out << r.err;
+  EXPECT_LT(r.seconds - r.signalledAt, 5.0) << "it waited for the count-down";
+  EXPECT_EQ(r.err.find("Please, wait"), std::string::npos) << r.err;
+}
+
+// A signal while the program waits on a question, the device in program mode: the device is
+// taken out of program mode before the program ends.
+TEST_F(E2eTest, SignalBetweenJobsTakesTheDeviceOutOfProgramMode) {
+  const std::string log = (folder_ / "device.log").string();
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101", "--verbose"}, log);
+  SignalPlan plan;
+  plan.signal = SIGTERM;
+  plan.after = "[y/N]";
+  plan.terminalInput = true;
+  const auto r = Veltr({"erase-settings"}, OnCom1(tty), &plan);
+  ASSERT_GE(r.signalledAt, 0) << r.out << r.err;
+  EXPECT_EQ(r.exitCode, 128 + SIGTERM) << r.out << r.err;
+  EXPECT_NE(r.err.find("veltr: ended by SIGTERM"), std::string::npos) << r.err;
+  EXPECT_FALSE(HasLine(r.out, "Settings erasing succeeded.")) << r.out;
+  StopDevices();
+  std::ifstream in(log);
+  const std::string transactions((std::istreambuf_iterator<char>(in)),
+                                 std::istreambuf_iterator<char>());
+  const size_t entered = transactions.rfind("program-mode entry: identity sent");
+  ASSERT_NE(entered, std::string::npos) << transactions;
+  EXPECT_NE(transactions.find("program-mode exit: ok", entered), std::string::npos) << transactions;
+  EXPECT_TRUE(Device().writeLog.empty());
+}
+
+// --- texts -----------------------------------------------------------------------------------
+
+struct UserTextCase {
+  const char* name;
+  const char* text;
+  const char* message;
+};
+
+void PrintTo(const UserTextCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class UserTextRefusalTest : public E2eTest, public ::testing::WithParamInterface<UserTextCase> {};
+
+TEST_P(UserTextRefusalTest, RefusedBeforeTheDeviceIsTouched) {
+  const auto& c = GetParam();
+  const std::string tty = StartDevice({"--type", "KL1B", "--hw", "101"});
+  const auto r = Veltr({"user-text", "Stage", c.text}, OnCom1(tty));
+  EXPECT_EQ(r.exitCode, 64) << r.out << r.err;
+  EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+  EXPECT_EQ(r.out, "") << "no search was run";
+  EXPECT_TRUE(Device().writeLog.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, UserTextRefusalTest,
+    ::testing::Values(
+        UserTextCase{"ByteFF",
+                     "a\xC3\xBF"
+                     "b",
+                     "user text 2: character 2 (\"\xC3\xBF\", byte FF) ends a text field on the "
+                     "device"},
+        UserTextCase{"Escape", "\x1B[31mRED\x07",
+                     "user text 2: character 1 is a control character (\\x1b)"},
+        UserTextCase{"Bell", "ding\x07", "user text 2: character 5 is a control character (\\x07)"},
+        UserTextCase{"Tab", "a\tb", "user text 2: character 2 is a control character (\\x09)"},
+        UserTextCase{"Delete", "ab\x7F", "user text 2: character 3 is a control character (\\x7f)"},
+        UserTextCase{"Newline", "two\nlines",
+                     "user text 2: character 4 is a control character (\\x0a)"}),
+    [](const auto& info) { return info.param.name; });
+
+// Texts from "Build.txt" and from the device reach the terminal with their control characters
+// made visible, never as escape sequences a terminal would act on.
+TEST_F(E2eTest, ControlCharactersOfDeviceAndBuildTextsAreShownVisibly) {
+  WritePackageFile("uk1a1211.bin", ImageBytes(600, 13));
+  WritePackageFile("Build.txt", std::string("\x1B[31mRED\x07\r\n"));
+  const std::string tty =
+      StartDevice({"--type", "KL1A", "--hw", "101", "--text2", "\x1B]0;title\x07"});
+  const auto r = Veltr({"upgrade", "--yes", "--no-logic"}, OnCom1(tty));
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  EXPECT_TRUE(HasLine(r.out, "   Current User Text 1: \"\\x1b[31mRED\\x07\\x0d\\x0a\"")) << r.out;
+  EXPECT_TRUE(HasLine(r.out, "   Current User Text 2: \"\\x1b]0;title\\x07\"")) << r.out;
+  EXPECT_EQ(r.out.find('\x1B'), std::string::npos) << "a raw escape reached the output";
+  EXPECT_EQ(r.out.find('\x07'), std::string::npos) << "a raw bell reached the output";
+  const auto info = Device().InfoArea();
+  EXPECT_EQ(std::string(info.begin() + 64, info.begin() + 75), "\x1B[31mRED\x07\r\n")
+      << "the device keeps the build text as it is";
+}
+
+// --- package description ---------------------------------------------------------------------
+
+struct PackageNoteCase {
+  const char* name;
+  const char* ini;  // nullptr: no description at all
+  const char* note;
+  const char* warning;  // on stderr; empty: none
+};
+
+void PrintTo(const PackageNoteCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class PackageNoteTest : public E2eTest, public ::testing::WithParamInterface<PackageNoteCase> {};
+
+// Which description an upgrade uses is said before the job, and a description that does not
+// cover the device is warned about; the confirmation (declined: no terminal) still comes.
+TEST_P(PackageNoteTest, SaidBeforeTheJob) {
+  const auto& c = GetParam();
+  if (c.ini == nullptr) {
+    if (fs::exists(kBin + "/VeltrUpgrade.ini")) {
+      GTEST_SKIP() << "a description lies beside the program";
+    }
+    withIni_ = false;
+  } else {
+    WritePackageFile("VeltrUpgrade.ini", std::string(c.ini));
+  }
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101"});
+  const auto r = Veltr({"upgrade"}, OnCom1(tty));
+  EXPECT_EQ(r.exitCode, 64) << r.out << r.err;
+  std::string note = c.note;
+  if (note.empty()) {
+    note = "Package description: " + IniPath();
+  }
+  ASSERT_FALSE(Lines(r.out).empty());
+  EXPECT_EQ(Lines(r.out)[0], note) << r.out;
+  EXPECT_NE(r.out.find("Ok to update Firmware"), std::string::npos) << r.out;
+  if (std::string(c.warning).empty()) {
+    EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+  } else {
+    EXPECT_NE(r.err.find(c.warning), std::string::npos) << r.err;
+  }
+  EXPECT_TRUE(Device().writeLog.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, PackageNoteTest,
+    ::testing::Values(
+        PackageNoteCase{"Covers", "[KL1A]\nVersion=211\n", "", ""},
+        PackageNoteCase{"None", nullptr, "Package description: none found: built-in versions", ""},
+        PackageNoteCase{"OtherTypesOnly", "[KL1B]\nVersion=305\n", "",
+                        "has no section [KL1A]; the built-in version V2.11 is used"},
+        PackageNoteCase{"RandomBytes", "\x93\x11\xFE\x02\x7Fq\x80\x00\xC1\x0D\x0A\xAB", "",
+                        "has no section [KL1A]"}),
+    [](const auto& info) { return info.param.name; });
+
+struct DamagedVersionCase {
+  const char* name;
+  const char* value;
+};
+
+void PrintTo(const DamagedVersionCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DamagedVersionTest : public E2eTest,
+                           public ::testing::WithParamInterface<DamagedVersionCase> {};
+
+// A version that no device or file name can carry (today's 16-bit word) is a damaged
+// description: the upgrade stops before the device is even searched.
+TEST_P(DamagedVersionTest, UpgradeRefusedBeforeAnythingIsSent) {
+  const std::string value = GetParam().value;
+  WritePackageFile("VeltrUpgrade.ini", "[KL1A]\nVersion=" + value + "\n");
+  WritePackageFile("pk1a1211.sop", ImageBytes(31146, 14));
+  WritePackageFile("uk1a1211.bin", ImageBytes(1000, 15));
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101"});
+  const auto r = Veltr({"upgrade", "--yes", "--json"}, OnCom1(tty));
+  EXPECT_EQ(r.exitCode, 6) << r.out << r.err;
+  EXPECT_NE(r.out.find("[KL1A] Version=" + value + ": not a version from 0 to 65535"),
+            std::string::npos)
+      << r.out;
+  EXPECT_NE(r.out.find("{\"code\":6,\"command\":\"upgrade\",\"event\":\"result\",\"message\":"
+                       "\"Firmware upgrade failed: damaged file.\"}"),
+            std::string::npos)
+      << r.out;
+  EXPECT_EQ(r.out.find("Establishing connection"), std::string::npos) << "no search";
+  EXPECT_TRUE(Device().writeLog.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(E2e, DamagedVersionTest,
+                         ::testing::Values(DamagedVersionCase{"Negative", "-1"},
+                                           DamagedVersionCase{"AboveTheWord", "65536"},
+                                           DamagedVersionCase{"WrapsTo211In32Bits", "4294967507"}),
+                         [](const auto& info) { return info.param.name; });
+
+// --- usage errors and plain output -----------------------------------------------------------
+
+TEST_F(E2eTest, UsageErrorsNameTheArgumentAndAreAResultObjectWithJson) {
+  struct Case {
+    std::vector<std::string> args;
+    const char* command;
+    const char* message;
+  };
+  const Case cases[] = {
+      {{"--bogus"}, "", "unknown option --bogus"},
+      {{"--bogus", "--json"}, "", "unknown option --bogus"},
+      {{"info", "--bogus", "--json"}, "info", "--bogus"},
+      {{"info", "--port", "COM9", "--json"}, "info", "--port takes COM1"},
+      {{"user-text", "a\x1B", "b", "--json"}, "user-text", "is a control character (\\\\x1b)"},
+      {{"frobnicate", "--json"}, "", "unknown subcommand \\\"frobnicate\\\""},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.args[0] + " " + (c.args.size() > 1 ? c.args[1] : ""));
+    const auto r = RunProgram(kBin + "/veltr", c.args);
+    EXPECT_EQ(r.exitCode, 64) << r.err;
+    const bool json = c.args.back() == "--json";
+    if (json) {
+      const std::string head = std::string("{\"code\":64,\"command\":\"") + c.command +
+                               "\",\"event\":\"result\",\"message\":\"";
+      EXPECT_EQ(r.out.rfind(head, 0), 0u) << r.out;
+      EXPECT_NE(r.out.find(c.message), std::string::npos) << r.out;
+      EXPECT_EQ(Lines(r.out).size(), 1u) << r.out;
+    } else {
+      EXPECT_EQ(r.out, "");
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << r.err;
+    }
+  }
+}
+
+// Into a file or pipe, a line that changes while the program waits is printed at each change:
+// the log shows the count-down and how long it ran.
+TEST_F(E2eTest, ColdBootCountDownIsLoggedLineByLineInPlainOutput) {
+  const std::string tty =
+      StartDevice({"--type", "KL1B", "--hw", "101", "--start", "dead", "--power-up-after", "2500"});
+  const auto r = Veltr({"info", "--cold-boot", "--port", "COM2"},
+                       {Missing("a"), tty, Missing("b"), Missing("c")});
+  ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+  const auto lines = Lines(r.out);
+  const auto at = [&lines](const std::string& line) {
+    return std::find(lines.begin(), lines.end(), line) - lines.begin();
+  };
+  const auto ten = at("   Searching COM2 ... Cold boot: 10");
+  const auto nine = at("   Searching COM2 ... Cold boot: 9");
+  const auto found = at("   Searching COM2 ... Connection established");
+  ASSERT_LT(found, static_cast<long>(lines.size())) << r.out;
+  EXPECT_LT(ten, nine) << r.out;
+  EXPECT_LT(nine, found) << r.out;
+  EXPECT_EQ(at("   Searching COM2 ..."), static_cast<long>(lines.size())) << "no bare line";
 }
 
 }  // namespace

@@ -182,5 +182,38 @@ TEST(TextCodec, EveryByteRoundTripsAndForeignCharactersBecomeQuestionMarks) {
   EXPECT_EQ(Utf8ToAnsi("\xE2\x82"), "??");   // cut short
 }
 
+// What a device field cannot hold is refused with the character and where it stands; what it can
+// hold (any 1252 character but FF and the controls, up to 30 of them) passes.
+TEST(TextCodec, UserTextProblemNamesTheCharacterAndItsPlace) {
+  struct Case {
+    const char* text;
+    const char* problem;  // empty: kept as it is
+  };
+  const Case cases[] = {
+      {"Caf\xC3\xA9 \xE2\x82\xAC \xC5\xB8", ""},  // e acute, euro, Y diaeresis (9F): printable
+      {"", ""},
+      {"123456789012345678901234567890", ""},
+      {"1234567890123456789012345678901",
+       "user text 1 has 31 characters; the device keeps at most 30"},
+      {"a\xC3\xBF"
+       "b",
+       "user text 1: character 2 (\"\xC3\xBF\", byte FF) ends a text field on the device"},
+      {"\x1B[0m", "user text 1: character 1 is a control character (\\x1b)"},
+      {"ok\x7F", "user text 1: character 3 is a control character (\\x7f)"},
+      {"\xE2\x82\xAC\t", "user text 1: character 2 is a control character (\\x09)"},
+      {"x\xC2\x81", "user text 1: character 2 is a control character (\\u0081)"},  // 1252 81
+      {"x\xC2\x9B", "user text 1: character 2 is a control character (\\u009b)"},  // not in 1252
+      {"\xE2\x98\x83",
+       "user text 1: character 1 (\"\xE2\x98\x83\") has no byte in the device's code page "
+       "(Windows-1252)"},
+      {"ab\xFF", "user text 1: character 3 (byte FF) is not UTF-8 text"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text);
+    EXPECT_EQ(UserTextProblem(1, c.text), c.problem);
+  }
+  EXPECT_EQ(UserTextProblem(2, "\x07"), "user text 2: character 1 is a control character (\\x07)");
+}
+
 }  // namespace
 }  // namespace veltr

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <ostream>
 #include <utility>
 #include <vector>
 
@@ -150,6 +151,11 @@ struct CheckCase {
   int32_t bios;
   const char* message;  // empty: the confirmation is asked
 };
+
+// The row's name where a test lists its parameter, instead of the bytes of the row.
+void PrintTo(const CheckCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class FirmwareCheckTest : public JobsTest, public ::testing::WithParamInterface<CheckCase> {};
 

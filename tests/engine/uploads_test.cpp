@@ -115,6 +115,11 @@ struct PageFailureCase {
   ResultCode expected;
 };
 
+// The row's name where a test lists its parameter, instead of the bytes of the row.
+void PrintTo(const PageFailureCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class PageFailureTest : public UploadsTest,
                         public ::testing::WithParamInterface<PageFailureCase> {};
 
@@ -218,6 +223,10 @@ struct ImageRefusalCase {
   ResultCode expected;
   const char* loadingLine;
 };
+
+void PrintTo(const ImageRefusalCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ImageRefusalTest : public UploadsTest,
                          public ::testing::WithParamInterface<ImageRefusalCase> {};

@@ -97,6 +97,54 @@ TEST_F(PackageDescriptionTest, VersionsAndCoverage) {
   EXPECT_EQ(table_.lnk40eProcessorLength, 6070u);
 }
 
+// A version must fit the 16-bit word that devices and file names carry: -1 would become V655.35
+// and a name no package has. Such a value is left out and reported; the rest is read as usual.
+TEST_F(PackageDescriptionTest, VersionsOutsideTheWordAreReportedAndLeftOut) {
+  PackageDescriptionReport report;
+  ASSERT_TRUE(LoadPackageDescription(Write(kPackageIniName,
+                                           "[KL1A]\n"
+                                           "Version=-1\n"
+                                           "[KL1B]\n"
+                                           "Version=65536\n"
+                                           "[MT10E]\n"
+                                           "Version=4294967507\n"  // 211 after a 32-bit wrap
+                                           "[HM1]\n"
+                                           "Version=65535\n"
+                                           "[MT20E]\n"
+                                           "Version=-0\n"
+                                           "[PXR(-TP)]\n"
+                                           "Version=214abc\n"),
+                                     table_, &report));
+  EXPECT_TRUE(report.found);
+  EXPECT_TRUE(report.readable);
+  const std::vector<std::string> damaged = {
+      "[KL1A] Version=-1: not a version from 0 to 65535",
+      "[KL1B] Version=65536: not a version from 0 to 65535",
+      "[MT10E] Version=4294967507: not a version from 0 to 65535",
+  };
+  EXPECT_EQ(report.damaged, damaged);
+  EXPECT_EQ(table_.VersionOf(KL1A), 211);  // the built-in versions stay
+  EXPECT_EQ(table_.VersionOf(KL1B), PackageVersionTable().VersionOf(KL1B));
+  EXPECT_EQ(table_.VersionOf(MT10E), 211);
+  EXPECT_TRUE(table_.Covers(KL1A)) << "the section is still there";
+  EXPECT_EQ(table_.VersionOf(HM1), 65535);
+  EXPECT_EQ(table_.VersionOf(MT20E), 0);
+  EXPECT_EQ(table_.VersionOf(PXR), 214);
+}
+
+TEST_F(PackageDescriptionTest, ReportTellsAMissingFileFromAReadOne) {
+  PackageDescriptionReport report;
+  report.damaged.push_back("left from before");
+  EXPECT_FALSE(LoadPackageDescription(PathOf(kPackageIniName), table_, &report));
+  EXPECT_FALSE(report.found);
+  EXPECT_TRUE(report.damaged.empty());
+  ASSERT_TRUE(
+      LoadPackageDescription(Write(kPackageIniName, "[KL1A]\nVersion=212\n"), table_, &report));
+  EXPECT_TRUE(report.found);
+  EXPECT_TRUE(report.readable);
+  EXPECT_TRUE(report.damaged.empty());
+}
+
 TEST_F(PackageDescriptionTest, CoverageSeesOnlyTheFirst512Characters) {
   // 50 names of 9 characters and their zeros take 500 of the 511 places before the closing zero.
   std::string text;
