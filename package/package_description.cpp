@@ -56,27 +56,14 @@ std::optional<uint32_t> Lnk40eLengthFromCheckValue(const std::vector<uint8_t>& b
 }
 
 // A version as the profile functions read it (leading decimal digits, a value without any is 0),
-// but none when the number does not fit the version word: below 0 or above 65535. Digits are
-// counted without wrapping, so that 4294967507 is not taken for 211.
+// but none when the number does not fit the version word: below 0 or above 65535. The digits are
+// taken without wrapping, so that 4294967507 is not taken for 211.
 std::optional<int32_t> VersionValue(const std::string& text) {
-  size_t i = 0;
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  uint32_t number = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    number = number * 10 + static_cast<uint32_t>(text[i] - '0');
-    if (number > 65535) {
-      return std::nullopt;
-    }
-    ++i;
-  }
-  if (negative && number != 0) {
+  const ProfileInteger number = ParseProfileInteger(text);
+  if (number.magnitude > 65535 || (number.negative && number.magnitude != 0)) {
     return std::nullopt;
   }
-  return static_cast<int32_t>(number);
+  return static_cast<int32_t>(number.magnitude);
 }
 
 }  // namespace

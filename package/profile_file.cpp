@@ -1,5 +1,6 @@
 #include "package/profile_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 
@@ -127,29 +128,32 @@ std::optional<std::string> CVeltrProfileFile::GetString(const std::string& secti
   return std::nullopt;
 }
 
+ProfileInteger ParseProfileInteger(const std::string& text) {
+  constexpr uint64_t kHeld = uint64_t{1} << 32;
+  ProfileInteger result;
+  size_t i = 0;
+  while (i < text.size() && IsBlank(text[i])) {
+    ++i;
+  }
+  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
+    result.negative = text[i] == '-';
+    ++i;
+  }
+  for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+    const auto digit = static_cast<uint32_t>(text[i] - '0');
+    result.wrapped = result.wrapped * 10 + digit;
+    result.magnitude = std::min(result.magnitude * 10 + digit, kHeld);
+  }
+  return result;
+}
+
 int32_t CVeltrProfileFile::GetInt(const std::string& section, const std::string& key,
                                   int32_t defaultValue) const {
   const std::optional<std::string> value = GetString(section, key);
   if (!value) {
     return defaultValue;
   }
-  const std::string& text = *value;
-  size_t i = 0;
-  while (i < text.size() && IsBlank(text[i])) {
-    ++i;
-  }
-  bool negative = false;
-  if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-    negative = text[i] == '-';
-    ++i;
-  }
-  // Accumulated unsigned so that an absurdly long number wraps in 32 bits instead of overflowing.
-  uint32_t number = 0;
-  while (i < text.size() && text[i] >= '0' && text[i] <= '9') {
-    number = number * 10 + static_cast<uint32_t>(text[i] - '0');
-    ++i;
-  }
-  return static_cast<int32_t>(negative ? 0u - number : number);
+  return ParseProfileInteger(*value).Value();
 }
 
 std::optional<std::vector<uint8_t>> CVeltrProfileFile::GetStruct(const std::string& section,

@@ -7,6 +7,16 @@
 
 namespace veltr {
 
+// The integer at the head of a profile value, as the profile functions read it: blanks, an
+// optional sign, decimal digits (none read as 0).
+struct ProfileInteger {
+  bool negative = false;
+  uint32_t wrapped = 0;    // the digits accumulated in 32 bits, wrapping as those functions do
+  uint64_t magnitude = 0;  // the digits without wrapping, held at 2^32 once past it
+  int32_t Value() const { return static_cast<int32_t>(negative ? 0u - wrapped : wrapped); }
+};
+ProfileInteger ParseProfileInteger(const std::string& text);
+
 // A profile (INI) file read the way the platform's profile functions read one: sections and keys
 // are found without regard to case, the first occurrence wins, integers are read as decimal.
 class CVeltrProfileFile {
