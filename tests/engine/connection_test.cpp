@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -87,6 +88,10 @@ struct ProgramModeRoute {
   bool entryBehindAnAnswer;  // the entry request went out as a follow-up, not by the entry itself
 };
 
+void PrintTo(const ProgramModeRoute& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class ProgramModeRouteTest : public SearchTest,
                              public ::testing::WithParamInterface<ProgramModeRoute> {};
 
@@ -165,6 +170,10 @@ struct ColdBootCase {
   bool connects;
   int tries;  // count-down lines shown
 };
+
+void PrintTo(const ColdBootCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class ColdBootTest : public SearchTest, public ::testing::WithParamInterface<ColdBootCase> {};
 
@@ -249,6 +258,10 @@ struct NetworkCase {
   bool connects;
   const char* line;
 };
+
+void PrintTo(const NetworkCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class NetworkSearchTest : public SearchTest, public ::testing::WithParamInterface<NetworkCase> {
  protected:

@@ -321,6 +321,10 @@ struct FlagChange {
   int32_t uploadBios;
 };
 
+void PrintTo(const FlagChange& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class FirmwareSnapshotTest : public JobsTest, public ::testing::WithParamInterface<FlagChange> {};
 
 TEST_P(FirmwareSnapshotTest, FirmwareJobKeepsTheUploadFlagsItStartedWith) {
@@ -399,6 +403,10 @@ struct SelectionCase {
   PortId port;
   std::optional<size_t> pick;
 };
+
+void PrintTo(const SelectionCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DeviceSelectionTest : public JobsOnFakeDevicesTest,
                             public ::testing::WithParamInterface<SelectionCase> {

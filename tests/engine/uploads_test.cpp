@@ -76,6 +76,10 @@ struct PlaceholderCase {
   bool bootVector;
 };
 
+void PrintTo(const PlaceholderCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class PlaceholderTest : public UploadsTest,
                         public ::testing::WithParamInterface<PlaceholderCase> {};
 
@@ -158,6 +162,10 @@ struct BlockProgressCase {
   uint32_t line;
   uint32_t blocks;
 };
+
+void PrintTo(const BlockProgressCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class BlockProgressTest : public UploadsTest,
                           public ::testing::WithParamInterface<BlockProgressCase> {
