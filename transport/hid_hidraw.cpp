@@ -97,7 +97,7 @@ class CVeltrHidraw final : public IVeltrHidBackend {
   }
 
   int Open(const std::string& node) override {
-    const int fd = ::open(node.c_str(), O_RDWR | O_CLOEXEC);
+    const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (fd < 0) {
       lastError_ = SystemError("cannot open", node, errno);
       return -1;

@@ -2,8 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "pty_pair.h"
 
 namespace veltr {
 namespace {
@@ -108,6 +112,80 @@ TEST(HidrawBackendTest, EnumerationListsOnlyHidrawNodes) {
   for (const std::string& node : backend->Enumerate()) {
     EXPECT_EQ(node.rfind("/dev/hidraw", 0), 0u) << node;
   }
+}
+
+// The transfers on a node, with a pseudo-terminal standing in for the hidraw node: it passes
+// bytes as they are written and hangs up when its far end closes, as an unplugged device does.
+class HidrawTransferTest : public ::testing::Test {
+ protected:
+  using Clock = std::chrono::steady_clock;
+
+  void SetUp() override {
+    handle_ = backend_->Open(pty_.SlavePath());
+    ASSERT_GE(handle_, 0) << backend_->LastError();
+  }
+  void TearDown() override {
+    if (handle_ >= 0) {
+      EXPECT_TRUE(backend_->Close(handle_));
+    }
+  }
+
+  test::PtyPair pty_;
+  std::unique_ptr<IVeltrHidBackend> backend_ = MakeHidrawBackend();
+  int handle_ = -1;
+};
+
+TEST_F(HidrawTransferTest, WriteSendsTheReportIdThenTheData) {
+  const uint8_t report[9] = {0, 4, 0xF0, 0xFF, 0xFF, 0xF2, 0, 0, 0};
+  ASSERT_TRUE(backend_->WriteReport(handle_, report, sizeof report));
+  EXPECT_EQ(pty_.Receive(9), std::vector<uint8_t>(report, report + sizeof report));
+}
+
+TEST_F(HidrawTransferTest, ReadPutsTheReportIdBackInFront) {
+  std::vector<uint8_t> data(64);
+  for (size_t i = 0; i < data.size(); ++i) {
+    data[i] = static_cast<uint8_t>(0x80 + i);
+  }
+  ASSERT_TRUE(pty_.Send(data));
+  ASSERT_TRUE(pty_.SlaveHasInput());
+  uint8_t report[65];
+  report[0] = 0xAA;
+  ASSERT_TRUE(backend_->ReadReport(handle_, report, sizeof report, 2000)) << backend_->LastError();
+  EXPECT_EQ(report[0], 0);
+  EXPECT_EQ(std::vector<uint8_t>(report + 1, report + 65), data);
+}
+
+TEST_F(HidrawTransferTest, SilentNodeTimesOut) {
+  uint8_t report[65];
+  const auto start = Clock::now();
+  EXPECT_FALSE(backend_->ReadReport(handle_, report, sizeof report, 300));
+  const auto waited = Clock::now() - start;
+  EXPECT_GE(waited, std::chrono::milliseconds(250));
+  EXPECT_LT(waited, std::chrono::seconds(10));
+  EXPECT_NE(backend_->LastError().find(pty_.SlavePath()), std::string::npos)
+      << backend_->LastError();
+}
+
+TEST_F(HidrawTransferTest, ShortReportFails) {
+  ASSERT_TRUE(pty_.Send({1, 2, 3}));
+  ASSERT_TRUE(pty_.SlaveHasInput());
+  uint8_t report[65];
+  EXPECT_FALSE(backend_->ReadReport(handle_, report, sizeof report, 2000));
+}
+
+TEST_F(HidrawTransferTest, NodeThatHangsUpEndsTheReadAtOnce) {
+  pty_.CloseMaster();
+  uint8_t report[65];
+  const auto start = Clock::now();
+  EXPECT_FALSE(backend_->ReadReport(handle_, report, sizeof report, 30000));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "a hangup is not a wait";
+}
+
+TEST_F(HidrawTransferTest, NodeWithoutReportDescriptorHasNoLengths) {
+  uint32_t input = 0;
+  uint32_t output = 0;
+  EXPECT_FALSE(backend_->ReportLengths(handle_, input, output));
+  EXPECT_NE(backend_->LastError().find(pty_.SlavePath()), std::string::npos);
 }
 
 }  // namespace
