@@ -5,6 +5,9 @@
 
 #include <nlohmann/json.hpp>
 
+#include "protocol/device_types.h"
+#include "transport/device_identity.h"
+
 namespace veltr::cli {
 namespace {
 
@@ -257,6 +260,27 @@ void CliOutput::Result(const std::string& command, int32_t code, const std::stri
     return;
   }
   Flush();
+}
+
+void CliOutput::FoundDeviceRow(size_t row, const FoundDevice& device, const std::string& text) {
+  if (!json_) {
+    Note(text);
+    return;
+  }
+  nlohmann::json event = {{"event", "device"},
+                          {"row", row},
+                          {"status", DeviceStatusText(device.status)},
+                          {"statusCode", device.status}};
+  // Only a device that answered has a type, mode and serial number to tell.
+  if (device.status == kDeviceOk) {
+    event["type"] = GetShortName(device.type);
+    event["serialNumber"] = device.serialNumber;
+    event["mode"] = ModeText(device.mode);
+  }
+  if (!device.address.empty()) {
+    event["address"] = device.address;
+  }
+  Emit(event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace));
 }
 
 }  // namespace veltr::cli

@@ -26,6 +26,8 @@ class CliOutput {
   void Question(const std::string& text, const std::string& answer);
   void Note(const std::string& text);  // the front end's own words, not the system's
   void Result(const std::string& command, int32_t code, const std::string& message);
+  // One device of a listing: row is its place in the list, from 1; text its line on a terminal.
+  void FoundDeviceRow(size_t row, const FoundDevice& device, const std::string& text);
   // Ends a line still being drawn, so that the next output starts on a line of its own.
   void Flush();
 

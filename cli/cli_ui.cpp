@@ -6,6 +6,7 @@
 #include "base/port.h"
 #include "engine/app_settings.h"
 #include "protocol/device_types.h"
+#include "transport/device_identity.h"
 #include "transport/port_map.h"
 
 namespace veltr::cli {
@@ -83,14 +84,47 @@ std::optional<PortId> CliUi::ColdBoot(PortId searchedPort, bool searchedAll) {
   }
 }
 
-std::optional<FoundDevice> CliUi::SelectDevice(PortId port, const std::vector<FoundDevice>& found) {
-  output_.Note(std::string("Several devices answered on ") + PortNameOf(port) +
-               "; choosing one is not possible from the command line yet.");
-  for (const FoundDevice& device : found) {
-    const std::string where = port == kPortEthernet ? device.address : device.serialNumber;
-    output_.Note("  " + where + "  " + GetShortName(device.type) + "  mode " +
-                 std::to_string(device.mode) + "  status " + std::to_string(device.status));
+std::string FoundDeviceHeading() {
+  char line[128];
+  std::snprintf(line, sizeof line, "%3s  %-14s %-14s %-14s %s", "#", "Type", "Serial number",
+                "Mode", "Status");
+  return line;
+}
+
+std::string FoundDeviceLine(size_t row, const FoundDevice& device) {
+  const bool answered = device.status == kDeviceOk;
+  char line[160];
+  std::snprintf(line, sizeof line, "%3zu  %-14s %-14s %-14s %s", row,
+                answered ? GetShortName(device.type) : "-",
+                answered ? device.serialNumber.c_str() : "-",
+                answered ? ModeText(device.mode) : "-", DeviceStatusText(device.status));
+  return device.address.empty() ? std::string(line) : std::string(line) + "  " + device.address;
+}
+
+void PrintFoundDevices(CliOutput& output, const std::vector<FoundDevice>& found) {
+  if (!output.Json()) {
+    output.Note(FoundDeviceHeading());
   }
+  for (size_t i = 0; i < found.size(); ++i) {
+    output.FoundDeviceRow(i + 1, found[i], FoundDeviceLine(i + 1, found[i]));
+  }
+}
+
+std::optional<FoundDevice> CliUi::SelectDevice(PortId port, const std::vector<FoundDevice>& found) {
+  if (answers_.first) {
+    for (const FoundDevice& device : found) {
+      if (device.status == kDeviceOk) {
+        output_.Note(std::string("Taking the first device that answered on ") + PortNameOf(port) +
+                     " (--first): " + device.serialNumber);
+        return device;
+      }
+    }
+  }
+  output_.Note(std::string("Devices found on ") + PortNameOf(port) + ":");
+  PrintFoundDevices(output_, found);
+  output_.Note(answers_.first ? "None of them answered."
+                              : "Choose one with --serial-number SN, or take the first that "
+                                "answered with --first.");
   return std::nullopt;
 }
 

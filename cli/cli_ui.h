@@ -11,11 +11,19 @@
 namespace veltr::cli {
 
 // The dialogs of a job, answered on a terminal or by the command line's options.
+// The heading and one line for each device of a listing: row number, type, serial number, mode
+// and status. Devices that did not answer have no type, serial number or mode to show.
+std::string FoundDeviceHeading();
+std::string FoundDeviceLine(size_t row, const FoundDevice& device);
+// Every device of the list, in its order.
+void PrintFoundDevices(CliOutput& output, const std::vector<FoundDevice>& found);
+
 class CliUi final : public IVeltrJobUi {
  public:
   struct Answers {
     bool yes = false;          // answer every question and offer with its default
     bool interactive = false;  // stdin is a terminal: ask there
+    bool first = false;        // after a listing, take the first device that answered
     std::array<std::string, 2> userTexts;
   };
 
@@ -25,7 +33,7 @@ class CliUi final : public IVeltrJobUi {
   void ShowMessage(const std::string& text, MessageIcon icon) override;
   bool ShowSuccess(const std::string& message, bool exitUpgradeMode) override;
   std::optional<PortId> ColdBoot(PortId searchedPort, bool searchedAll) override;
-  // Lists what was found; choosing is not possible from the command line yet.
+  // Lists what was found; with Answers::first takes the first device whose status is "Ok".
   std::optional<FoundDevice> SelectDevice(PortId port,
                                           const std::vector<FoundDevice>& found) override;
   std::optional<std::array<std::string, 2>> EditUserTexts(

@@ -34,13 +34,15 @@ namespace {
 
 constexpr int kExitUsage = 64;
 
-enum class Command { Info, Upgrade, EraseSettings, UserText, Boot, Ports };
+enum class Command { Info, Upgrade, EraseSettings, UserText, Boot, Ports, Discover };
 
 struct Options {
   std::string port = "COM1";
   bool autoselect = true;
   std::string deviceType = "KL1A";
   std::vector<std::string> serialMaps;
+  std::string serialNumber;  // USB: the device to connect to
+  bool first = false;        // USB: take the first device that answered a listing
   bool coldBoot = false;
   std::string packageDir;
   std::string iniFile;
@@ -202,6 +204,36 @@ int ListPorts(const CVeltrPortMap& map) {
   return 0;
 }
 
+// Every device on the port, as a listing Open finds it; no job runs and no device is changed.
+int Discover(const Options& options, PortId port, const CVeltrPortMap& map) {
+  CliOutput output(stdout, isatty(STDOUT_FILENO) != 0, options.json);
+  if (port == kPortEthernet) {
+    const std::string text = "discovery on Ethernet is not available yet";
+    std::fprintf(stderr, "veltr: %s\n", text.c_str());
+    output.Result("discover", static_cast<int32_t>(ConnectResult::NoDeviceFound), text);
+    return static_cast<int>(ConnectResult::NoDeviceFound);
+  }
+  CVeltrPortSet ports = MakeSystemPorts(map);
+  IVeltrPort& usb = ports.For(kPortUsb);
+  PortSettings settings;
+  settings.name = PortNameOf(kPortUsb);
+  const ConnectResult result = usb.Open(settings);
+  const std::vector<FoundDevice> found = usb.FoundDevices();
+  const std::string reason = usb.LastError();
+  if (!reason.empty()) {
+    Warn(output, reason);
+  }
+  if (result != ConnectResult::SelectionRequired || found.empty()) {
+    output.Note("No device found on USB.");
+    output.Result("discover", static_cast<int32_t>(ConnectResult::NoDeviceFound),
+                  ConnectResultText(ConnectResult::NoDeviceFound));
+    return static_cast<int>(ConnectResult::NoDeviceFound);
+  }
+  PrintFoundDevices(output, found);
+  output.Result("discover", 0, std::to_string(found.size()) + " found");
+  return 0;
+}
+
 bool FillPortMap(const Options& options, CVeltrPortMap& map, std::string& error) {
   for (const auto& entry : options.serialMaps) {
     const auto equals = entry.find('=');
@@ -266,6 +298,8 @@ const char* CommandName(Command command) {
       return "boot";
     case Command::Ports:
       return "ports";
+    case Command::Discover:
+      return "discover";
   }
   return "";
 }
@@ -339,6 +373,15 @@ int Run(const Options& options, Command command) {
   if (command == Command::Ports) {
     return ListPorts(portMap);
   }
+  if (command == Command::Discover) {
+    if (*port != kPortUsb && *port != kPortEthernet) {
+      return UsageError(name, options.json, "discover takes --port USB or Ethernet");
+    }
+    return Discover(options, *port, portMap);
+  }
+  if ((!options.serialNumber.empty() || options.first) && *port != kPortUsb) {
+    return UsageError(name, options.json, "--serial-number and --first are used with --port USB");
+  }
   if (command == Command::UserText && !CheckUserTexts(options, error)) {
     return UsageError(name, options.json, error);
   }
@@ -367,9 +410,11 @@ int Run(const Options& options, Command command) {
   CliUi::Answers answers;
   answers.yes = options.yes;
   answers.interactive = isatty(STDIN_FILENO) != 0;
+  answers.first = options.first;
   answers.userTexts = {options.userText[0], options.userText[1]};
   CliUi ui(output, answers);
   CVeltrJobs jobs(engine, ui);
+  jobs.PresetUsbDevice(options.serialNumber);
   SignalState signals;
 
   // A damaged description must not lead to the device: refused before the search.
@@ -430,6 +475,7 @@ int Run(const Options& options, Command command) {
       jobs.OnEnterUpgradeMode();
       break;
     case Command::Ports:
+    case Command::Discover:
       break;
   }
   if (!jobs.Started()) {
@@ -469,6 +515,11 @@ void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads
   }
   sub.add_option("--port", options.port, "Port to search on: COM1 to COM4, USB or Ethernet")
       ->capture_default_str();
+  sub.add_option("--serial-number", options.serialNumber,
+                 "With --port USB: the device to connect to, by its serial number (e.g. A07-0625)")
+      ->type_name("SN");
+  sub.add_flag("--first", options.first,
+               "With --port USB and no --serial-number: take the first device listed as Ok");
   sub.add_flag("--autoselect,!--no-autoselect", options.autoselect,
                "Try every serial port (default) or only --port");
   sub.add_option("--device-type", options.deviceType,
@@ -557,10 +608,16 @@ int main(int argc, char** argv) {
       {"boot", "Take the device out of upgrade mode", Command::Boot, true, false},
       {"ports", "List this machine's serial devices and the COM port map", Command::Ports, false,
        false},
+      {"discover", "List every device found on --port USB", Command::Discover, false, false},
   };
   for (const auto& entry : entries) {
     CLI::App* sub = app.add_subcommand(entry.name, entry.help);
     AddCommonOptions(*sub, options, entry.device, entry.uploads);
+    if (entry.command == Command::Discover) {
+      sub->add_option("--port", options.port, "Port to list the devices of: USB (or Ethernet)")
+          ->required();
+      sub->add_flag("--json", options.json, "One JSON object per device, and a final result");
+    }
     if (entry.command == Command::UserText) {
       sub->add_option("LINE1", options.userText[0], "User text 1 (at most 30 characters)")
           ->required();

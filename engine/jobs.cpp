@@ -172,8 +172,11 @@ bool CVeltrJobs::FirmwareChecksPass(const JobRequest& request) {
 }
 
 JobRequest CVeltrJobs::FreshRequest() const {
-  // A job started from the user interface has no cold boot and no chosen device yet.
-  return RequestFrom(engine_.Settings());
+  // A job started from the user interface has no cold boot and no chosen device yet, unless the
+  // front end named the device up front.
+  JobRequest request = RequestFrom(engine_.Settings());
+  request.chosenUsbDevice = presetUsbDevice_;
+  return request;
 }
 
 void CVeltrJobs::StartFresh(void (*body)(UpgradeEngine&), JobRequest request) {

@@ -63,6 +63,10 @@ class CVeltrJobs {
   void OnUploadUserText();
   void OnJobFinished();
 
+  // The USB device every job connects to, by serial number, as if it had been picked after a
+  // listing: for a front end that is told the device before the first search. Empty lists.
+  void PresetUsbDevice(std::string serialNumber) { presetUsbDevice_ = std::move(serialNumber); }
+
   // Every job that ended and was not restarted; a front end without dialogs reads its outcome
   // here.
   const std::vector<JobOutcome>& Outcomes() const { return outcomes_; }
@@ -87,6 +91,7 @@ class CVeltrJobs {
   JobRequest request_;
   std::vector<JobOutcome> outcomes_;
   bool started_ = false;
+  std::string presetUsbDevice_;
 };
 
 }  // namespace veltr

@@ -784,6 +784,10 @@ TEST_F(E2eTest, UsageErrors) {
       {"info", "--device-type", "KL9Z"},
       {"info", "--port", "COM5"},
       {"info", "--serial", "COM7=/dev/ttyS0"},
+      {"info", "--port", "COM2", "--serial-number", "A07-0625"},
+      {"upgrade", "--first"},
+      {"discover", "--port", "COM1"},
+      {"discover"},
       {"upgrade", "--package", Missing("nowhere")},
       {"frobnicate"},
   };
@@ -792,6 +796,26 @@ TEST_F(E2eTest, UsageErrors) {
     EXPECT_EQ(r.exitCode, 64) << args[0] << " " << (args.size() > 1 ? args[1] : "") << r.err;
     EXPECT_FALSE(r.err.empty());
   }
+}
+
+// No USB device on a test machine: the listing is empty, which is its own exit status.
+TEST_F(E2eTest, DiscoverWithoutDevicesExitsNine) {
+  const auto r = RunProgram(kBin + "/veltr", {"discover", "--port", "USB"});
+  if (r.exitCode == 0) {
+    GTEST_SKIP() << "a device is plugged in:\n" << r.out;
+  }
+  EXPECT_EQ(r.exitCode, 9) << r.err;
+  EXPECT_TRUE(HasLine(r.out, "No device found on USB.")) << r.out;
+
+  const auto json = RunProgram(kBin + "/veltr", {"discover", "--port", "USB", "--json"});
+  EXPECT_EQ(json.exitCode, 9);
+  EXPECT_NE(json.out.find("{\"code\":9,\"command\":\"discover\",\"event\":\"result\""),
+            std::string::npos)
+      << json.out;
+
+  const auto ethernet = RunProgram(kBin + "/veltr", {"discover", "--port", "Ethernet"});
+  EXPECT_EQ(ethernet.exitCode, 9);
+  EXPECT_NE(ethernet.err.find("not available yet"), std::string::npos) << ethernet.err;
 }
 
 TEST_F(E2eTest, PortsListsTheMap) {

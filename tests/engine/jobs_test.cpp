@@ -469,6 +469,26 @@ TEST_P(DeviceSelectionTest, ChoiceGetsTheListAndTheRestartOpensThePickedDevice) 
             std::string("   Searching ") + PortNameOf(c.port) + " ... Connection established");
 }
 
+// A serial number given up front goes to the first Open: no listing, no choice.
+TEST_F(JobsOnFakeDevicesTest, PresetUsbDeviceIsAskedForAtOnce) {
+  usb_.SetIdentity("     PXR", 101, 108);
+  usb_.SetMode(kModeUpgradeCode);
+  usb_.SetOpenHook([](const PortSettings& settings) {
+    return settings.serialNumber == "B07-1234" ? ConnectResult::Connected
+                                               : ConnectResult::SelectionRequired;
+  });
+  settings_.port = kPortUsb;
+  jobs_.PresetUsbDevice("B07-1234");
+
+  jobs_.OnEnterUpgradeMode();
+  RunUntilIdle();
+
+  ASSERT_EQ(usb_.Opens().size(), 1u);
+  EXPECT_EQ(usb_.Opens()[0].serialNumber, "B07-1234");
+  EXPECT_TRUE(ui_.selections.empty());
+  EXPECT_TRUE(engine_.IsConnected());
+}
+
 INSTANTIATE_TEST_SUITE_P(Jobs, DeviceSelectionTest,
                          ::testing::Values(SelectionCase{"UsbSecondDevice", kPortUsb, 1},
                                            SelectionCase{"EthernetFirstDevice", kPortEthernet, 0},
