@@ -12,6 +12,7 @@
 #include <cstring>
 #include <functional>
 #include <mutex>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -91,6 +92,11 @@ Bytes ModeAnswer(bool addressed, uint8_t modeByte) {
   return f;
 }
 
+Bytes CutShort(Bytes frame) {
+  frame.pop_back();
+  return frame;
+}
+
 void Fill(CVeltrBuffer& buffer, const Bytes& bytes) {
   ASSERT_TRUE(buffer.Resize(static_cast<uint32_t>(bytes.size())));
   std::memcpy(buffer.At(0), bytes.data(), bytes.size());
@@ -124,6 +130,10 @@ struct AnswerCase {
   const char* serial = "";
   int32_t mode = -1;
 };
+
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class DiscoveryAnswerTest : public ::testing::TestWithParam<AnswerCase> {};
 
@@ -226,6 +236,8 @@ TEST_F(DiscoveryTest, ListsDevicesInAnswerOrderWithTheirReachability) {
   network_.discoveryAnswers = {
       kDiscoveryRequest,  // the bound socket hears its own broadcast
       DiscoveryAnswerBytes(false, {10, 0, 0, 20}, kMt10InUpgrade),
+      // The same answer cut short: a receive buffer kept from the whole one would complete it.
+      CutShort(DiscoveryAnswerBytes(false, {10, 0, 0, 20}, kMt10InUpgrade)),
       DiscoveryAnswerBytes(true, {10, 0, 7, 30}, kFxRackVariant6),  // outside eth0's subnet
       DiscoveryAnswerBytes(false, {10, 0, 0, 40}, kVr2ByNumber),    // connect refused
       DiscoveryAnswerBytes(true, {10, 0, 0, 50}, kVr2ByNumber),
@@ -303,6 +315,10 @@ struct NameCase {
   const char* connectedTo;  // null: the connection is refused
 };
 
+void PrintTo(const NameCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
 class AddressTextTest : public ::testing::TestWithParam<NameCase> {};
 
 TEST_P(AddressTextTest, OnlyATextStartingWithALetterIsLookedUpAsAName) {
@@ -349,6 +365,10 @@ struct IdentifyCase {
   const char* serial;
   int32_t mode;
 };
+
+void PrintTo(const IdentifyCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class IdentifySequenceTest : public ::testing::TestWithParam<IdentifyCase> {};
 
