@@ -16,6 +16,8 @@ constexpr uint32_t kLongestDiscoveryAnswer = 31;
 // A discovery listens until the network has been quiet this long.
 constexpr uint32_t kDiscoveryQuietTime = 500;
 constexpr int kAttempts = 3;
+// The reachability probe connects exactly as a connecting Open would.
+constexpr uint32_t kProbeReceiveTimeout = 500;
 
 // Where the fields sit in the two discovery answer layouts; the longer one comes from newer
 // devices, which put a padding byte before the address and their identity further back.
@@ -130,8 +132,15 @@ ConnectResult CVeltrPortEthernet::Connect(const PortSettings& settings) {
   }
   const UdpAddress address = AddressFromText(settings.address, settings.udpPort);
   if (!CVeltrSocketUDP::Connect(address)) {
-    SetSystemError("cannot reach \"" + settings.address + "\" (" + IpText(address.ip) + ")",
-                   socket_->LastErrno());
+    // An address text that resolved to nothing ends here too: a connected socket without
+    // broadcast permission refuses 255.255.255.255.
+    if (address.ip == kIpNone && settings.address != IpText(kIpNone)) {
+      lastError_ = std::isalpha(static_cast<unsigned char>(settings.address[0]))
+                       ? "the host name \"" + settings.address + "\" is not known"
+                       : "\"" + settings.address + "\" is not a dotted IPv4 address";
+    } else {
+      SetSystemError("cannot reach " + settings.address, socket_->LastErrno());
+    }
     CloseSocket();
     return ConnectResult::PortNotAvailable;
   }
@@ -257,7 +266,8 @@ void CVeltrPortEthernet::CheckReachability(uint16_t udpPort) {
     if (!probe) {
       continue;
     }
-    if (!probe->Connect({foundIps_[i], udpPort}) || !probe->SetReceiveTimeout(500)) {
+    if (!probe->Connect({foundIps_[i], udpPort}) ||
+        !probe->SetReceiveTimeout(kProbeReceiveTimeout)) {
       found_[i].status = kDeviceNotReachable;
       continue;
     }
