@@ -57,7 +57,9 @@ Bytes DeviceRig::WarmBootAndEnter(speed_t speed) {
   line.SetSpeed(B57600);
   line.Purge();
   line.Write(WarmBootRequest());
-  usleep(50 * 1000);
+  // The simulator tells a request's line speed by the speed the line has when it reads the bytes:
+  // the line stays at 57600 until a loaded machine has surely let it read them.
+  usleep(200 * 1000);
   line.SetSpeed(speed);
   EXPECT_EQ(line.Read(1), Bytes{0x0D}) << "warm boot";
   return line.Exchange(AccessSequence(), 16);
