@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <optional>
 #include <utility>
 
 #include "transport/device_identity.h"
@@ -12,10 +13,19 @@ namespace {
 
 constexpr int kTransactionAttempts = 3;
 
-// Reports needed for size payload bytes at reportLength bytes a report (one of them the id).
-uint32_t ReportsFor(uint32_t size, uint32_t reportLength) {
+// Reports needed for size payload bytes at reportLength bytes a report (one of them the id);
+// none when a report carries no payload (a length below 2 must not divide by zero) or the reports
+// would not fit the area.
+std::optional<uint32_t> ReportsFor(uint32_t size, uint32_t reportLength, uint32_t areaSize) {
+  if (reportLength < 2) {
+    return std::nullopt;
+  }
   const uint32_t payload = reportLength - 1;
-  return size / payload + (size % payload != 0 ? 1 : 0);
+  const uint32_t count = size / payload + (size % payload != 0 ? 1 : 0);
+  if (count > areaSize / reportLength) {
+    return std::nullopt;
+  }
+  return count;
 }
 
 // Where the identify answer of a form keeps its bytes, told apart by the length byte L. Offsets
@@ -90,19 +100,16 @@ bool CVeltrPortUSB::ReadReportLengths() {
 
 bool CVeltrPortUSB::Write(const CVeltrBuffer& buffer) {
   const uint32_t length = output_.reportLength;
-  if (handle_ < 0 || length < 2) {
-    return false;
-  }
   const uint32_t size = buffer.GetSize();
-  const uint32_t count = ReportsFor(size, length);
-  if (count > kAreaSize / length) {
+  const std::optional<uint32_t> count = ReportsFor(size, length, kAreaSize);
+  if (handle_ < 0 || !count) {
     return false;
   }
   output_.block.fill(0);
   for (uint32_t i = 0; i < size; ++i) {
     output_.block[(i / (length - 1)) * length + 1 + i % (length - 1)] = *buffer.At(i);
   }
-  output_.reportCount = count;
+  output_.reportCount = *count;
   return WriteArea();
 }
 
@@ -132,15 +139,12 @@ bool CVeltrPortUSB::ReadReports(uint32_t count) {
 
 bool CVeltrPortUSB::Read(CVeltrBuffer& buffer) {
   const uint32_t length = input_.reportLength;
-  if (handle_ < 0 || length < 2) {
-    return false;
-  }
   const uint32_t size = buffer.GetSize();
-  const uint32_t count = ReportsFor(size, length);
-  if (count > kAreaSize / length) {
+  const std::optional<uint32_t> count = ReportsFor(size, length, kAreaSize);
+  if (handle_ < 0 || !count) {
     return false;
   }
-  if (!ReadReports(count)) {
+  if (!ReadReports(*count)) {
     return false;
   }
   // Bytes behind the frame in the last report are padding.
