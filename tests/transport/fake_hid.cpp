@@ -52,25 +52,15 @@ void FakeHidDevice::Answer(const std::vector<uint8_t>& report) {
     return;
   }
   std::vector<uint8_t> frame;
-  if (identify && addressed && answersAddressedIdentify) {
-    frame = Frame(olderLayout ? 13 : 15);
+  if (identify && ((addressed && answersAddressedIdentify) || (plain && answersShortIdentify))) {
+    // The addressed answer is the short one with the two address bytes after the code.
+    const size_t shift = addressed ? 2 : 0;
+    frame = Frame((olderLayout ? 11 : 13) + shift);
     frame[1] = 0xF0;
-    frame[4] = code;
-    const size_t serial = olderLayout ? 9 : 11;
+    frame[2 + shift] = code;
+    const size_t serial = (olderLayout ? 7 : 9) + shift;
     if (!olderLayout) {
-      frame[5] = variant;
-    }
-    frame[serial] = letter;
-    frame[serial + 1] = number;
-    frame[serial + 2] = high;
-    frame[serial + 3] = low;
-  } else if (identify && plain && answersShortIdentify) {
-    frame = Frame(olderLayout ? 11 : 13);
-    frame[1] = 0xF0;
-    frame[2] = code;
-    const size_t serial = olderLayout ? 7 : 9;
-    if (!olderLayout) {
-      frame[3] = variant;
+      frame[3 + shift] = variant;
     }
     frame[serial] = letter;
     frame[serial + 1] = number;
