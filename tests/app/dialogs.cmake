@@ -1,0 +1,1 @@
+# Tests of the dialogs and of the settings.
