@@ -41,6 +41,11 @@ struct Arguments {
   std::vector<std::uint32_t> failEchoes;
   bool wireSpeed = false;
   bool verbose = false;
+  bool usb = false;
+  int consoleMode = 1;
+  bool olderIdentify = false;
+  bool shortIdentifyOnly = false;
+  std::optional<std::uint32_t> unplugAfterPages;
 };
 
 std::optional<std::uint16_t> Word(const std::optional<int>& value) {
@@ -132,7 +137,7 @@ int main(int argc, char** argv) {
   app.add_option("--state", args.stateDir, "Folder holding the device's memory across runs");
   app.add_option("--link", args.link, "Symlink to the slave, removed on exit");
   app.add_option("--start", args.start, "Start state")
-      ->check(CLI::IsMember({"firmware", "program", "loader", "dead"}));
+      ->check(CLI::IsMember({"firmware", "program", "loader", "dead", "upgrade"}));
   app.add_option("--power-up-after", args.powerUpAfter, "Dead device powers up after MS")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--drop-page", args.dropPages, "Leave the N-th page frame unanswered")
@@ -151,6 +156,15 @@ int main(int argc, char** argv) {
       ->check(CLI::PositiveNumber);
   app.add_flag("--wire-speed", args.wireSpeed, "Pace bytes at the line's baud rate");
   app.add_flag("--verbose", args.verbose, "One line per transaction on stderr");
+  app.add_flag("--usb", args.usb, "Be the device's USB HID interface: 64-byte reports each way");
+  app.add_option("--console-mode", args.consoleMode, "USB: mode byte while the firmware runs")
+      ->check(CLI::Range(0, 253));
+  app.add_flag("--older-identify", args.olderIdentify,
+               "USB: identify answers in the older layouts, without the variant byte");
+  app.add_flag("--short-identify-only", args.shortIdentifyOnly,
+               "USB: leave the addressed identify and mode requests unanswered");
+  app.add_option("--unplug-after-pages", args.unplugAfterPages,
+                 "USB: pull the cable when the page frame after N answered ones arrives");
   CLI11_PARSE(app, argc, argv);
 
   std::string error;
@@ -182,6 +196,15 @@ int main(int argc, char** argv) {
   if (args.verbose) {
     options.log = ToStderr;
   }
+  options.usb.enabled = args.usb;
+  options.usb.consoleMode = static_cast<std::uint8_t>(args.consoleMode);
+  options.usb.olderLayout = args.olderIdentify;
+  options.usb.shortOnly = args.shortIdentifyOnly;
+  options.faults.unplugAfterPages = args.unplugAfterPages;
+  if (args.unplugAfterPages && !args.usb) {
+    ToStderr("veltr-devsim: --unplug-after-pages needs --usb");
+    return 2;
+  }
 
   // Signals are taken by sigwait on this thread only; the simulator's thread inherits the mask.
   sigset_t signals;
@@ -201,6 +224,15 @@ int main(int argc, char** argv) {
     devsim::ClosePtyPair(pty);
     return 1;
   }
+  // The cable pulled: the node goes away and its reader sees the line hang up. Runs on the
+  // simulator's thread, which touches the line no more; this thread only closes it after
+  // Stop().
+  options.unplug = [&pty, &args] {
+    if (!args.link.empty()) {
+      RemoveLink(args.link, pty.slavePath);
+    }
+    devsim::ClosePtyPair(pty);
+  };
   int status = 0;
   {
     devsim::Simulator simulator(pty.master, std::move(*state), options);

@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "devsim/device_table.h"
+#include "devsim/serial_number.h"
 
 namespace devsim {
 namespace {
@@ -56,9 +57,20 @@ constexpr std::uint8_t kPageNak = 0x4E;  // 'N': a page the flash cannot take
 constexpr std::uint8_t kFramedWarmBootLength = 0x04;
 constexpr std::uint8_t kFramedJumpLength = 0x08;
 constexpr std::uint8_t kFramedUpgradePageLength = 0x88;
+constexpr std::uint8_t kFramedShortLength = 0x02;
+constexpr std::uint8_t kFramedAddressedLength = 0x04;
 constexpr std::uint8_t kFramedWarmBoot = 0x55;
 constexpr std::uint8_t kFramedUpgradePage = 0x56;
 constexpr std::uint8_t kFramedJump = 0x57;
+constexpr std::uint8_t kCodeIdentify = 0xF0;
+constexpr std::uint8_t kCodeModeAddressed = 0x8A;
+constexpr std::uint8_t kCodeModeShort = 0x81;
+constexpr std::uint8_t kAddressByte = 0xFF;
+constexpr std::uint8_t kUpgradeCodeModeByte = 254;
+
+// USB: 64 data bytes a report; what the host writes carries the report id byte 0 in front.
+constexpr std::size_t kUsbReportSize = 64;
+constexpr std::size_t kUsbOutputReportSize = kUsbReportSize + 1;
 
 constexpr std::array<std::uint8_t, 4> kExitRequest = {0x80, 0x55, 0x1A, 0x1B};
 constexpr std::array<std::uint8_t, 5> kWarmBoot = {0x04, 0x55, 0x1A, 0x1B, 0x8E};
@@ -171,12 +183,14 @@ const char* ModeName(Mode mode) {
       return "program";
     case Mode::kDead:
       return "dead";
+    case Mode::kUpgrade:
+      return "upgrade";
   }
   return "?";
 }
 
 std::optional<Mode> ParseMode(const std::string& name) {
-  for (Mode mode : {Mode::kFirmware, Mode::kLoader, Mode::kProgram, Mode::kDead}) {
+  for (Mode mode : {Mode::kFirmware, Mode::kLoader, Mode::kProgram, Mode::kDead, Mode::kUpgrade}) {
     if (name == ModeName(mode)) {
       return mode;
     }
@@ -261,7 +275,7 @@ struct Simulator::Impl {
       const auto left = std::chrono::ceil<milliseconds>(*deadline - Clock::now()).count();
       timeout = static_cast<int>(std::clamp<long long>(left, 0, 60000));
     }
-    const bool watchLine = !hangupUntil || Clock::now() >= *hangupUntil;
+    const bool watchLine = !unplugged && (!hangupUntil || Clock::now() >= *hangupUntil);
     if (watchLine) {
       hangupUntil.reset();
     }
@@ -317,6 +331,10 @@ struct Simulator::Impl {
   }
 
   void ReadLine() {
+    if (options.usb.enabled) {
+      ReadReports();
+      return;
+    }
     std::uint8_t buffer[4096];
     const ssize_t count = read(fd, buffer, sizeof buffer);
     if (count <= 0) {
@@ -394,7 +412,12 @@ struct Simulator::Impl {
   }
 
   void Send(const std::uint8_t* data, std::size_t count) {
-    if (!options.wireSpeed) {
+    if (unplugged) {
+      return;
+    }
+    if (options.usb.enabled) {
+      SendReports(data, count);
+    } else if (!options.wireSpeed) {
       WriteAll(data, count);
     } else {
       const Clock::duration byteTime = ByteTime(LineBaud());
@@ -445,6 +468,175 @@ struct Simulator::Impl {
     }
   }
 
+  // --- USB reports -------------------------------------------------------------------------
+
+  // Output reports arrive whole from a hidraw writer, but the line is a byte stream: cut it
+  // back into reports of the one length the device has.
+  void ReadReports() {
+    std::uint8_t buffer[4096];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count <= 0) {
+      if (count < 0 && errno == EIO) {
+        hangupUntil = Clock::now() + kHangupPause;
+      }
+      return;
+    }
+    lastActivity = Clock::now();
+    strayAt.reset();
+    reportBytes.insert(reportBytes.end(), buffer, buffer + count);
+    std::size_t at = 0;
+    while (reportBytes.size() - at >= kUsbOutputReportSize && !unplugged) {
+      HandleReport(reportBytes.data() + at + 1, kUsbReportSize);
+      at += kUsbOutputReportSize;
+    }
+    reportBytes.erase(reportBytes.begin(), reportBytes.begin() + static_cast<long>(at));
+  }
+
+  // Every answer goes in reports of its own, the last one filled up with zeros.
+  void SendReports(const std::uint8_t* data, std::size_t count) {
+    for (std::size_t done = 0; done < count; done += kUsbReportSize) {
+      std::array<std::uint8_t, kUsbReportSize> report{};
+      std::copy_n(data + done, std::min(kUsbReportSize, count - done), report.begin());
+      WriteAll(report.data(), report.size());
+    }
+  }
+
+  bool Collecting() const {
+    return frame == Frame::kPage || frame == Frame::kFramed || frame == Frame::kExit ||
+           frame == Frame::kAccess;
+  }
+
+  // A report holds one command or one EEPROM data byte; a frame longer than a report goes on in
+  // the next ones. Whatever follows in a report is the host's zero padding.
+  void HandleReport(const std::uint8_t* data, std::size_t size) {
+    if (silent || mode == Mode::kDead) {
+      return;
+    }
+    Feed(data[0]);
+    for (std::size_t at = 1; at < size && Collecting(); ++at) {
+      Feed(data[at]);
+    }
+  }
+
+  // Which first bytes start something the USB device takes in its present mode: the identify
+  // and mode requests and the upgrade-code commands always, the access sequence once the upgrade
+  // code runs, the rest only in program mode.
+  bool TakesOnUsb(std::uint8_t byte) const {
+    switch (byte) {
+      case kFramedShortLength:
+      case kFramedAddressedLength:
+      case kFramedJumpLength:
+      case kFramedUpgradePageLength:
+        return true;
+      default:
+        if (byte == AccessSequence()[0] && mode == Mode::kUpgrade) {
+          return true;
+        }
+        return mode == Mode::kProgram;
+    }
+  }
+
+  void Unplug() {
+    Log("cable pulled");
+    unplugged = true;
+    silent = true;
+    if (options.unplug) {
+      options.unplug();
+    }
+  }
+
+  std::uint8_t ModeByte() const {
+    return mode == Mode::kUpgrade || mode == Mode::kProgram ? kUpgradeCodeModeByte
+                                                            : options.usb.consoleMode;
+  }
+
+  // Answers an identify or mode request; false when the bytes are not one.
+  bool UsbRequest() {
+    const std::size_t length = bytes[0];
+    const std::uint8_t code = bytes[1];
+    const bool addressed =
+        length == kFramedAddressedLength && bytes[2] == kAddressByte && bytes[3] == kAddressByte;
+    const bool isShort = length == kFramedShortLength;
+    const bool identify = code == kCodeIdentify && (addressed || isShort);
+    const bool askMode =
+        (addressed && code == kCodeModeAddressed) || (isShort && code == kCodeModeShort);
+    if (!identify && !askMode) {
+      return false;
+    }
+    const char* form = addressed ? "addressed" : "short";
+    if (addressed && options.usb.shortOnly) {
+      Log(std::string(identify ? "identify" : "mode") + " (addressed): not answered");
+      return true;
+    }
+    if (identify) {
+      Log(std::string("identify (") + form + "): answered");
+      const auto answer = IdentifyAnswer(addressed);
+      Answer(answer.data(), answer.size());
+    } else {
+      Log(std::string("mode (") + form + "): " + std::to_string(ModeByte()));
+      const auto answer = ModeAnswer(addressed);
+      Answer(answer.data(), answer.size());
+    }
+    return true;
+  }
+
+  // Length byte, the request's code (and address), then the device's bytes; a sum8 closes it.
+  std::vector<std::uint8_t> IdentifyAnswer(bool addressed) {
+    UsbCode usb{0x00, 0x00};
+    SerialParts serial;
+    std::uint16_t hardware = 0;
+    std::uint16_t uploader = 0;
+    {
+      std::lock_guard lock(stateMutex);
+      usb = UsbCodeOfType(state.identity.type).value_or(usb);
+      SerialArea area;
+      std::copy_n(state.eeprom.begin(), area.size(), area.begin());
+      serial = SerialPartsOf(area).value_or(SerialParts{});
+      hardware = state.identity.hardwareVersion;
+      uploader = state.identity.uploaderVersion;
+    }
+    std::vector<std::uint8_t> frame = {0, kCodeIdentify};
+    if (addressed) {
+      frame.push_back(kAddressByte);
+      frame.push_back(kAddressByte);
+    }
+    frame.push_back(usb.code);
+    if (!options.usb.olderLayout) {
+      frame.push_back(usb.variant);
+    }
+    for (const std::uint16_t word : {hardware, uploader}) {
+      frame.push_back(static_cast<std::uint8_t>(word >> 8));
+      frame.push_back(static_cast<std::uint8_t>(word & 0xFF));
+    }
+    if (!options.usb.olderLayout) {
+      frame.push_back(0x00);
+    }
+    for (const std::uint8_t byte : {serial.letter, serial.group, serial.high, serial.low}) {
+      frame.push_back(byte);
+    }
+    return Framed(std::move(frame));
+  }
+
+  std::vector<std::uint8_t> ModeAnswer(bool addressed) {
+    std::vector<std::uint8_t> frame;
+    if (addressed) {
+      // The mode byte sits at offset 16 of the long answer, behind the device's status bytes.
+      frame = {0, kCodeModeAddressed, kAddressByte, kAddressByte};
+      frame.resize(16, 0x00);
+      frame.push_back(ModeByte());
+      frame.resize(20, 0x00);
+    } else {
+      frame = {0, kCodeModeShort, ModeByte()};
+    }
+    return Framed(std::move(frame));
+  }
+
+  static std::vector<std::uint8_t> Framed(std::vector<std::uint8_t> frame) {
+    frame[0] = static_cast<std::uint8_t>(frame.size());
+    frame.push_back(Sum8(frame.data(), frame.size()));
+    return frame;
+  }
+
   // --- device behaviour ----------------------------------------------------------------------
 
   void HandleByte(std::uint8_t byte, int baud) {
@@ -471,6 +663,7 @@ struct Simulator::Impl {
         }
         break;
       case Mode::kDead:
+      case Mode::kUpgrade:  // reached over USB only
         break;
     }
   }
@@ -569,7 +762,15 @@ struct Simulator::Impl {
   }
 
   void Begin(std::uint8_t byte) {
+    if (options.usb.enabled && !TakesOnUsb(byte)) {
+      return;
+    }
     switch (byte) {
+      case kFramedShortLength:
+        if (options.usb.enabled) {
+          Collect(Frame::kFramed, byte, static_cast<std::size_t>(byte) + 1);
+        }
+        return;
       case kCodeLogicPage:
       case kCodeProcessorPage:
         Collect(Frame::kPage, byte, kPageFrameSize);
@@ -610,7 +811,11 @@ struct Simulator::Impl {
         FramedCommand();
         return;
       case Frame::kExit:
-        if (std::equal(bytes.begin(), bytes.end(), kExitRequest.begin())) {
+        if (std::equal(bytes.begin(), bytes.end(), kExitRequest.begin()) && options.usb.enabled) {
+          // Nothing is answered on USB; the firmware starts at once.
+          Log("program-mode exit: firmware started");
+          mode = Mode::kFirmware;
+        } else if (std::equal(bytes.begin(), bytes.end(), kExitRequest.begin())) {
           Log("program-mode exit: ok");
           mode = Mode::kLoader;
           Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
@@ -640,6 +845,12 @@ struct Simulator::Impl {
     const std::uint32_t page = logic ? address / 2 : address;
     const std::string what = std::string(kind) + " " + std::to_string(page) + ": ";
 
+    if (options.usb.enabled && faults.unplugAfterPages &&
+        pagesAnswered >= *faults.unplugAfterPages) {
+      Log(what + "not answered");
+      Unplug();
+      return;
+    }
     if (faults.silentAfterPages && pagesAnswered >= *faults.silentAfterPages) {
       silent = true;
       Log(what + "no answer, device hung");
@@ -700,7 +911,15 @@ struct Simulator::Impl {
       return;
     }
     const std::uint8_t code = bytes[1];
-    if (length == kFramedWarmBootLength &&
+    if (options.usb.enabled && UsbRequest()) {
+      return;
+    }
+    if (options.usb.enabled && length == kFramedJumpLength && code == kFramedJump &&
+        upgradeCodeParts == 0) {
+      Log("jump to upgrade code: no upgrade code loaded, ignored");
+      return;
+    }
+    if (length == kFramedWarmBootLength && !options.usb.enabled &&
         std::equal(bytes.begin(), bytes.end(), kWarmBoot.begin())) {
       WarmBoot();
     } else if (length == kFramedUpgradePageLength && code == kFramedUpgradePage) {
@@ -711,12 +930,16 @@ struct Simulator::Impl {
         state.Log(WriteKind::kUpgradeCodePage, page, part);
       }
       dirty = true;
+      ++upgradeCodeParts;
       Log("upgrade-code page " + std::to_string(page) + " part " + std::to_string(part) + ": ok");
       Answer(std::array<std::uint8_t, 5>{0x04, kFramedUpgradePage, 0xFF, 0xFF, 0x58});
     } else if (length == kFramedJumpLength && code == kFramedJump &&
                std::equal(kJumpPayload.begin(), kJumpPayload.end(), bytes.begin() + 4)) {
       Log("jump to upgrade code: ok");
       Answer(std::array<std::uint8_t, 5>{0x04, kFramedJump, 0xFF, 0xFF, 0x59});
+      if (options.usb.enabled) {
+        mode = Mode::kUpgrade;
+      }
     } else {
       Log("framed command " + std::to_string(code) + ": unknown, ignored");
     }
@@ -891,7 +1114,10 @@ struct Simulator::Impl {
   std::uint32_t pagesAnswered = 0;
   std::uint32_t eepromDataBytes = 0;
   bool silent = false;
+  bool unplugged = false;
   bool dirty = false;
+  std::uint32_t upgradeCodeParts = 0;
+  std::vector<std::uint8_t> reportBytes;  // USB: the start of an output report still coming
   MemoryFile logicFile;
   MemoryFile processorFile;
   MemoryFile eepromFile;

@@ -18,7 +18,8 @@ namespace devsim {
 // loader: for a short window after a reset, waits for the access sequence at program-mode speed.
 // program: upgrade commands at program-mode speed.
 // dead: powered off; answers nothing until powered up.
-enum class Mode { kFirmware, kLoader, kProgram, kDead };
+// upgrade: USB only; the upgrade code runs and waits for the access sequence.
+enum class Mode { kFirmware, kLoader, kProgram, kDead, kUpgrade };
 
 const char* ModeName(Mode mode);
 std::optional<Mode> ParseMode(const std::string& name);
@@ -36,6 +37,20 @@ struct Faults {
   // EEPROM data bytes (write and erase alike) counted from 1 over the simulator's life; the echo is
   // inverted and the device drops the exchange, as after a receive error.
   std::vector<std::uint32_t> failEchoes;
+  // USB: when this many page frames were answered the cable is pulled as the next one arrives;
+  // the device's end of the line closes and SimulatorOptions::unplug runs.
+  std::optional<std::uint32_t> unplugAfterPages;
+};
+
+// The device on its USB interface: a HID device with 64-byte reports each way and no report ids.
+// The line then carries whole output reports from the host, the id byte first (65 bytes each),
+// and the device answers with input reports of 64 data bytes, as the hidraw node of such a device
+// hands them to a reader. Speeds mean nothing there.
+struct UsbOptions {
+  bool enabled = false;
+  std::uint8_t consoleMode = 1;  // the mode byte while the firmware runs; 254 is the upgrade code
+  bool olderLayout = false;      // identify answers without the variant byte
+  bool shortOnly = false;        // the addressed requests go unanswered
 };
 
 struct SimulatorOptions {
@@ -46,6 +61,9 @@ struct SimulatorOptions {
   std::string stateDir;    // empty: the memory lives only as long as the object
   std::function<void(const std::string&)> log;    // one line per transaction; empty: quiet
   std::function<void(const std::string&)> error;  // failures to save the state
+  UsbOptions usb;
+  // Runs on the simulator's thread when the cable is pulled; the line is not touched afterwards.
+  std::function<void()> unplug;
 };
 
 class Simulator {
