@@ -25,6 +25,9 @@ using std::chrono::milliseconds;
 
 // How long the loader waits for the access sequence before it starts the firmware.
 constexpr milliseconds kLoaderWindow{300};
+// After a warm boot the loader waits longer: a host may not read the carriage return it sends and
+// instead listen for up to half a second on a quiet line before it sends the sequence.
+constexpr milliseconds kWarmBootLoaderWindow{1500};
 // A frame whose bytes stop coming for this long is dropped: the host gave up on it.
 constexpr milliseconds kFrameIdle{200};
 // The erase has no length on the wire; the device stops counting when the line goes quiet.
@@ -43,10 +46,16 @@ constexpr std::size_t kPageFrameSize = 261;
 constexpr std::size_t kPageDataOffset = 3;
 constexpr std::size_t kPageSumOffset = kPageDataOffset + kPageSize;
 constexpr std::size_t kEepromWriteSize = 64;
+constexpr std::size_t kWordAddressSize = 3;  // 24, address high, address low
+constexpr std::size_t kWordFrameSize = kWordAddressSize + 2;
+constexpr std::size_t kBlockFrameSize = 3 + kPageSize;  // 24, 00, block index, data
 
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr std::uint8_t kCodeLogicPage = 0x10;
 constexpr std::uint8_t kCodeProcessorPage = 0x20;
+constexpr std::uint8_t kCodeLoaderConnect = 0x20;
+constexpr std::uint8_t kCodeLoaderErase = 0x21;
+constexpr std::uint8_t kCodeLoaderWrite = 0x24;
 constexpr std::uint8_t kCodeEepromRead = 0x40;
 constexpr std::uint8_t kCodeEepromWrite = 0x42;
 constexpr std::uint8_t kCodeEepromErase = 0x43;
@@ -157,7 +166,18 @@ class Matcher {
 };
 
 // What the program-mode parser is in the middle of.
-enum class Frame { kNone, kPage, kFramed, kExit, kAccess, kEepromWrite, kEepromErase };
+enum class Frame {
+  kNone,
+  kPage,
+  kFramed,
+  kExit,
+  kAccess,
+  kEepromWrite,
+  kEepromErase,
+  kWordAddress,
+  kWordData,
+  kBlock
+};
 
 }  // namespace
 
@@ -173,6 +193,19 @@ const char* ModeName(Mode mode) {
       return "dead";
   }
   return "?";
+}
+
+std::optional<ProcessorWrites> ParseProcessorWrites(const std::string& name) {
+  if (name == "pages") {
+    return ProcessorWrites::kPages;
+  }
+  if (name == "words") {
+    return ProcessorWrites::kWords;
+  }
+  if (name == "blocks") {
+    return ProcessorWrites::kBlocks;
+  }
+  return std::nullopt;
 }
 
 std::optional<Mode> ParseMode(const std::string& name) {
@@ -333,6 +366,7 @@ struct Simulator::Impl {
       warmBoot.Reset();
     }
     strayAt.reset();
+    RecordSpeed(baud, static_cast<std::size_t>(count));
     const Clock::duration byteTime = options.wireSpeed ? ByteTime(baud) : Clock::duration::zero();
     Clock::time_point seen = std::max(arrived, lastSeen);
     for (ssize_t i = 0; i < count; ++i) {
@@ -489,6 +523,7 @@ struct Simulator::Impl {
     mode = Mode::kLoader;
     Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
     EnterLoader();
+    loaderDeadline = Clock::now() + kWarmBootLoaderWindow;
   }
 
   void AccessSequenceReceived() {
@@ -547,6 +582,9 @@ struct Simulator::Impl {
       case Frame::kEepromWrite:
         EepromWriteByte(byte);
         return;
+      case Frame::kWordData:
+        WordDataByte(byte);
+        return;
       case Frame::kEepromErase:
         // The host erases with FF only; anything else is the next command.
         if (byte != 0xFF) {
@@ -569,6 +607,9 @@ struct Simulator::Impl {
   }
 
   void Begin(std::uint8_t byte) {
+    if (options.processorWrites != ProcessorWrites::kPages && BeginLoaderCommand(byte)) {
+      return;
+    }
     switch (byte) {
       case kCodeLogicPage:
       case kCodeProcessorPage:
@@ -616,6 +657,12 @@ struct Simulator::Impl {
           Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
           EnterLoader();
         }
+        return;
+      case Frame::kWordAddress:
+        frame = Frame::kWordData;
+        return;
+      case Frame::kBlock:
+        BlockFrame();
         return;
       case Frame::kAccess: {
         const auto sequence = AccessSequence();
@@ -687,6 +734,74 @@ struct Simulator::Impl {
     if (faults.silentAfterPages && pagesAnswered >= *faults.silentAfterPages) {
       silent = true;
     }
+  }
+
+  // The processor commands of the older loaders; false for a byte they do not know.
+  bool BeginLoaderCommand(std::uint8_t byte) {
+    const bool words = options.processorWrites == ProcessorWrites::kWords;
+    if (words && byte == kCodeLoaderConnect) {
+      Log("loader connect: ok");
+      Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+      return true;
+    }
+    if (byte == kCodeLoaderErase) {
+      {
+        std::lock_guard lock(stateMutex);
+        std::fill(state.processor.begin(), state.processor.end(), std::uint8_t{0xFF});
+        processorFile.Write(state.processor.data(), 0, state.processor.size());
+      }
+      dirty = true;
+      Log("processor erase: ok");
+      Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+      return true;
+    }
+    if (byte == kCodeLoaderWrite) {
+      Collect(words ? Frame::kWordAddress : Frame::kBlock, byte,
+              words ? kWordAddressSize : kBlockFrameSize);
+      return true;
+    }
+    return false;
+  }
+
+  // Each data byte of a word write is echoed as it is taken; the word is stored with its second.
+  void WordDataByte(std::uint8_t byte) {
+    bytes.push_back(byte);
+    if (bytes.size() == kWordFrameSize) {
+      const std::size_t address = static_cast<std::size_t>(bytes[1] << 8 | bytes[2]) * 2;
+      {
+        std::lock_guard lock(stateMutex);
+        StoreProcessorByte(address, bytes[3]);
+        StoreProcessorByte(address + 1, bytes[4]);
+      }
+      dirty = true;
+      ResetParser();
+    }
+    Answer(&byte, 1);
+  }
+
+  // Caller holds stateMutex.
+  void StoreProcessorByte(std::size_t address, std::uint8_t value) {
+    const auto page = static_cast<std::uint32_t>(address / kPageSize);
+    std::vector<std::uint8_t> data = state.ProcessorPage(page);
+    data[address % kPageSize] = value;
+    state.StoreProcessorPage(page, data.data());
+    PersistPage(processorFile, state.processor, page);
+  }
+
+  void BlockFrame() {
+    const std::uint32_t block = bytes[2];
+    const std::uint8_t* data = bytes.data() + 3;
+    {
+      std::lock_guard lock(stateMutex);
+      state.StoreProcessorPage(block, data);
+      state.Log(WriteKind::kProcessorPage, block, 0);
+      PersistPage(processorFile, state.processor, block);
+    }
+    dirty = true;
+    Log("processor block " + std::to_string(block) + ": stored");
+    const std::uint16_t sum = Sum16(data, kPageSize);
+    Answer(std::array<std::uint8_t, 3>{0x00, static_cast<std::uint8_t>(sum >> 8),
+                                       static_cast<std::uint8_t>(sum & 0xFF)});
   }
 
   void FramedCommand() {
@@ -795,6 +910,15 @@ struct Simulator::Impl {
 
   // --- bookkeeping ---------------------------------------------------------------------------
 
+  void RecordSpeed(int baud, std::size_t count) {
+    std::lock_guard lock(stateMutex);
+    if (!speeds.empty() && speeds.back().baud == baud) {
+      speeds.back().count += count;
+    } else {
+      speeds.push_back({baud, count});
+    }
+  }
+
   void Log(const std::string& line) const {
     if (options.log) {
       options.log(line);
@@ -880,6 +1004,7 @@ struct Simulator::Impl {
   int programBaud = 0;
   std::uint32_t processorLimit = 0;
 
+  std::vector<SpeedRun> speeds;  // guarded by stateMutex
   Matcher<kAccessSize> access;
   Matcher<kWarmBoot.size()> warmBoot;
   Frame frame = Frame::kNone;
@@ -953,6 +1078,11 @@ Mode Simulator::CurrentMode() const {
 DeviceState Simulator::Snapshot() const {
   std::lock_guard lock(impl_->stateMutex);
   return impl_->state;
+}
+
+std::vector<SpeedRun> Simulator::ReceivedSpeeds() const {
+  std::lock_guard lock(impl_->stateMutex);
+  return impl_->speeds;
 }
 
 }  // namespace devsim
