@@ -46,8 +46,7 @@ constexpr std::size_t kPageFrameSize = 261;
 constexpr std::size_t kPageDataOffset = 3;
 constexpr std::size_t kPageSumOffset = kPageDataOffset + kPageSize;
 constexpr std::size_t kEepromWriteSize = 64;
-constexpr std::size_t kWordAddressSize = 3;  // 24, address high, address low
-constexpr std::size_t kWordFrameSize = kWordAddressSize + 2;
+constexpr std::size_t kWordAddressSize = 3;             // 24, address high, address low
 constexpr std::size_t kBlockFrameSize = 3 + kPageSize;  // 24, 00, block index, data
 
 constexpr std::uint8_t kCarriageReturn = 0x0D;
@@ -659,6 +658,8 @@ struct Simulator::Impl {
         }
         return;
       case Frame::kWordAddress:
+        // The data bytes follow one by one, each echoed.
+        wordAddress = static_cast<std::size_t>(bytes[1] << 8 | bytes[2]) * 2;
         frame = Frame::kWordData;
         return;
       case Frame::kBlock:
@@ -766,12 +767,11 @@ struct Simulator::Impl {
   // Each data byte of a word write is echoed as it is taken; the word is stored with its second.
   void WordDataByte(std::uint8_t byte) {
     bytes.push_back(byte);
-    if (bytes.size() == kWordFrameSize) {
-      const std::size_t address = static_cast<std::size_t>(bytes[1] << 8 | bytes[2]) * 2;
+    if (bytes.size() == 2) {
       {
         std::lock_guard lock(stateMutex);
-        StoreProcessorByte(address, bytes[3]);
-        StoreProcessorByte(address + 1, bytes[4]);
+        StoreProcessorByte(wordAddress, bytes[0]);
+        StoreProcessorByte(wordAddress + 1, bytes[1]);
       }
       dirty = true;
       ResetParser();
@@ -1011,6 +1011,7 @@ struct Simulator::Impl {
   std::vector<std::uint8_t> bytes;
   std::size_t expected = 0;
   std::uint32_t eraseCount = 0;
+  std::size_t wordAddress = 0;
 
   std::uint32_t pageFrames = 0;
   std::uint32_t pagesAnswered = 0;
