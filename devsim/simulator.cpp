@@ -389,7 +389,12 @@ struct Simulator::Impl {
       Log("loader: no access sequence, firmware started");
     }
     if (frame == Frame::kEepromErase && now >= lastActivity + kEraseIdle) {
+      // The host may only be slow: a further FF carries on where the erase stopped.
+      const std::uint32_t erased = eraseCount;
       FinishErase();
+      if (erased < kSettingsAreaSize) {
+        erasePaused = erased;
+      }
     } else if (frame != Frame::kNone && now >= lastActivity + kFrameIdle) {
       Log(std::string("frame cut short, dropped after ") + std::to_string(bytes.size()) + " bytes");
       ResetParser();
@@ -509,6 +514,7 @@ struct Simulator::Impl {
   }
 
   void EnterLoader() {
+    erasePaused.reset();
     mode = Mode::kLoader;
     loaderDeadline = Clock::now() + kLoaderWindow;
     access.Reset();
@@ -606,6 +612,16 @@ struct Simulator::Impl {
   }
 
   void Begin(std::uint8_t byte) {
+    if (erasePaused) {
+      const std::uint32_t erased = *erasePaused;
+      erasePaused.reset();
+      if (byte == 0xFF) {
+        frame = Frame::kEepromErase;
+        eraseCount = erased;
+        EepromEraseByte(byte);
+        return;
+      }
+    }
     if (options.processorWrites != ProcessorWrites::kPages && BeginLoaderCommand(byte)) {
       return;
     }
@@ -1012,6 +1028,8 @@ struct Simulator::Impl {
   std::size_t expected = 0;
   std::uint32_t eraseCount = 0;
   std::size_t wordAddress = 0;
+  // An erase that the line's quiet ended; FF goes on with it, anything else forgets it.
+  std::optional<std::uint32_t> erasePaused;
 
   std::uint32_t pageFrames = 0;
   std::uint32_t pagesAnswered = 0;

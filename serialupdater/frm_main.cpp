@@ -182,10 +182,10 @@ void frmMain::ProcessEvents() {
   QCoreApplication::processEvents(QEventLoop::AllEvents);
 }
 
+// The program ends with its last window.
 void frmMain::Quit() {
   quitting_ = true;
   close();
-  QCoreApplication::quit();
 }
 
 void frmMain::closeEvent(QCloseEvent* event) {
@@ -198,7 +198,6 @@ void frmMain::closeEvent(QCloseEvent* event) {
   if (!quitting_ && updater_ != nullptr) {
     quitting_ = true;
     updater_->ProgModeExit();
-    QCoreApplication::quit();
   }
   event->accept();
 }

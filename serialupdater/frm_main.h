@@ -13,8 +13,8 @@ class QMenu;
 class QPushButton;
 
 // Pixels of the window at 96 dots an inch (15 twips a pixel): 7000 by 6000 twips.
-constexpr int kFormWidth = 7000 / 15;
-constexpr int kFormHeight = 6000 / 15;
+constexpr int kFormWidth = (7000 + 7) / 15;  // rounded to the nearest pixel
+constexpr int kFormHeight = (6000 + 7) / 15;
 
 class frmMain : public QMainWindow, public su::IUpdaterView {
  public:

@@ -124,6 +124,9 @@ std::string UpdaterRig::StartDevice(devsim::DeviceState state, devsim::Simulator
     ADD_FAILURE() << error;
     return {};
   }
+  if (getenv("SU_SIM_LOG") != nullptr) {
+    options.log = [](const std::string& line) { fprintf(stderr, "sim: %s\n", line.c_str()); };
+  }
   port->device =
       std::make_unique<devsim::Simulator>(port->pty.master, std::move(state), std::move(options));
   if (!port->device->Start(&error)) {
