@@ -496,8 +496,13 @@ struct Simulator::Impl {
         }
         break;
       case Mode::kLoader:
+        // A warm boot that reaches the loader (the firmware was about to start after a reset)
+        // starts it over, so that a host that wakes the device right after leaving program mode
+        // is not lost in the short window.
         if (baud == programBaud && access.Push(byte)) {
           AccessSequenceReceived();
+        } else if (baud == kFirmwareBaud && warmBoot.Push(byte)) {
+          WarmBoot();
         }
         break;
       case Mode::kProgram:
