@@ -31,6 +31,7 @@ struct Arguments {
   std::string stateDir;
   std::string link;
   std::string start = "firmware";
+  std::string processorWrites = "pages";
   std::optional<int> powerUpAfter;
   std::vector<std::uint32_t> dropPages;
   std::vector<std::uint32_t> corruptPages;
@@ -138,6 +139,9 @@ int main(int argc, char** argv) {
   app.add_option("--link", args.link, "Symlink to the slave, removed on exit");
   app.add_option("--start", args.start, "Start state")
       ->check(CLI::IsMember({"firmware", "program", "loader", "dead", "upgrade"}));
+  app.add_option("--processor-writes", args.processorWrites,
+                 "How the loader takes the processor image")
+      ->check(CLI::IsMember({"pages", "words", "blocks"}));
   app.add_option("--power-up-after", args.powerUpAfter, "Dead device powers up after MS")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--drop-page", args.dropPages, "Leave the N-th page frame unanswered")
@@ -183,6 +187,7 @@ int main(int argc, char** argv) {
   devsim::SimulatorOptions options;
   options.start = *devsim::ParseMode(args.start);
   options.powerUpAfterMs = args.powerUpAfter;
+  options.processorWrites = *devsim::ParseProcessorWrites(args.processorWrites);
   options.faults.dropPages = args.dropPages;
   options.faults.corruptPages = args.corruptPages;
   options.faults.silentAfterPages = args.silentAfterPages;

@@ -26,6 +26,9 @@ using std::chrono::milliseconds;
 
 // How long the loader waits for the access sequence before it starts the firmware.
 constexpr milliseconds kLoaderWindow{300};
+// After a warm boot the loader waits longer: a host may not read the carriage return it sends and
+// instead listen for up to half a second on a quiet line before it sends the sequence.
+constexpr milliseconds kWarmBootLoaderWindow{1500};
 // A frame whose bytes stop coming for this long is dropped: the host gave up on it.
 constexpr milliseconds kFrameIdle{200};
 // The erase has no length on the wire; the device stops counting when the line goes quiet.
@@ -44,10 +47,15 @@ constexpr std::size_t kPageFrameSize = 261;
 constexpr std::size_t kPageDataOffset = 3;
 constexpr std::size_t kPageSumOffset = kPageDataOffset + kPageSize;
 constexpr std::size_t kEepromWriteSize = 64;
+constexpr std::size_t kWordAddressSize = 3;             // 24, address high, address low
+constexpr std::size_t kBlockFrameSize = 3 + kPageSize;  // 24, 00, block index, data
 
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr std::uint8_t kCodeLogicPage = 0x10;
 constexpr std::uint8_t kCodeProcessorPage = 0x20;
+constexpr std::uint8_t kCodeLoaderConnect = 0x20;
+constexpr std::uint8_t kCodeLoaderErase = 0x21;
+constexpr std::uint8_t kCodeLoaderWrite = 0x24;
 constexpr std::uint8_t kCodeEepromRead = 0x40;
 constexpr std::uint8_t kCodeEepromWrite = 0x42;
 constexpr std::uint8_t kCodeEepromErase = 0x43;
@@ -169,7 +177,18 @@ class Matcher {
 };
 
 // What the program-mode parser is in the middle of.
-enum class Frame { kNone, kPage, kFramed, kExit, kAccess, kEepromWrite, kEepromErase };
+enum class Frame {
+  kNone,
+  kPage,
+  kFramed,
+  kExit,
+  kAccess,
+  kEepromWrite,
+  kEepromErase,
+  kWordAddress,
+  kWordData,
+  kBlock
+};
 
 }  // namespace
 
@@ -187,6 +206,19 @@ const char* ModeName(Mode mode) {
       return "upgrade";
   }
   return "?";
+}
+
+std::optional<ProcessorWrites> ParseProcessorWrites(const std::string& name) {
+  if (name == "pages") {
+    return ProcessorWrites::kPages;
+  }
+  if (name == "words") {
+    return ProcessorWrites::kWords;
+  }
+  if (name == "blocks") {
+    return ProcessorWrites::kBlocks;
+  }
+  return std::nullopt;
 }
 
 std::optional<Mode> ParseMode(const std::string& name) {
@@ -351,6 +383,7 @@ struct Simulator::Impl {
       warmBoot.Reset();
     }
     strayAt.reset();
+    RecordSpeed(baud, static_cast<std::size_t>(count));
     const Clock::duration byteTime = options.wireSpeed ? ByteTime(baud) : Clock::duration::zero();
     Clock::time_point seen = std::max(arrived, lastSeen);
     for (ssize_t i = 0; i < count; ++i) {
@@ -374,7 +407,12 @@ struct Simulator::Impl {
       Log("loader: no access sequence, firmware started");
     }
     if (frame == Frame::kEepromErase && now >= lastActivity + kEraseIdle) {
+      // The host may only be slow: a further FF carries on where the erase stopped.
+      const std::uint32_t erased = eraseCount;
       FinishErase();
+      if (erased < kSettingsAreaSize) {
+        erasePaused = erased;
+      }
     } else if (frame != Frame::kNone && now >= lastActivity + kFrameIdle) {
       Log(std::string("frame cut short, dropped after ") + std::to_string(bytes.size()) + " bytes");
       ResetParser();
@@ -650,8 +688,13 @@ struct Simulator::Impl {
         }
         break;
       case Mode::kLoader:
+        // A warm boot that reaches the loader (the firmware was about to start after a reset)
+        // starts it over, so that a host that wakes the device right after leaving program mode
+        // is not lost in the short window.
         if (baud == programBaud && access.Push(byte)) {
           AccessSequenceReceived();
+        } else if (baud == kFirmwareBaud && warmBoot.Push(byte)) {
+          WarmBoot();
         }
         break;
       case Mode::kProgram:
@@ -669,6 +712,7 @@ struct Simulator::Impl {
   }
 
   void EnterLoader() {
+    erasePaused.reset();
     mode = Mode::kLoader;
     loaderDeadline = Clock::now() + kLoaderWindow;
     access.Reset();
@@ -682,6 +726,7 @@ struct Simulator::Impl {
     mode = Mode::kLoader;
     Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
     EnterLoader();
+    loaderDeadline = Clock::now() + kWarmBootLoaderWindow;
   }
 
   void AccessSequenceReceived() {
@@ -740,6 +785,9 @@ struct Simulator::Impl {
       case Frame::kEepromWrite:
         EepromWriteByte(byte);
         return;
+      case Frame::kWordData:
+        WordDataByte(byte);
+        return;
       case Frame::kEepromErase:
         // The host erases with FF only; anything else is the next command.
         if (byte != 0xFF) {
@@ -763,6 +811,19 @@ struct Simulator::Impl {
 
   void Begin(std::uint8_t byte) {
     if (options.usb.enabled && !TakesOnUsb(byte)) {
+      return;
+    }
+    if (erasePaused) {
+      const std::uint32_t erased = *erasePaused;
+      erasePaused.reset();
+      if (byte == 0xFF) {
+        frame = Frame::kEepromErase;
+        eraseCount = erased;
+        EepromEraseByte(byte);
+        return;
+      }
+    }
+    if (options.processorWrites != ProcessorWrites::kPages && BeginLoaderCommand(byte)) {
       return;
     }
     switch (byte) {
@@ -821,6 +882,14 @@ struct Simulator::Impl {
           Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
           EnterLoader();
         }
+        return;
+      case Frame::kWordAddress:
+        // The data bytes follow one by one, each echoed.
+        wordAddress = static_cast<std::size_t>(bytes[1] << 8 | bytes[2]) * 2;
+        frame = Frame::kWordData;
+        return;
+      case Frame::kBlock:
+        BlockFrame();
         return;
       case Frame::kAccess: {
         const auto sequence = AccessSequence();
@@ -898,6 +967,73 @@ struct Simulator::Impl {
     if (faults.silentAfterPages && pagesAnswered >= *faults.silentAfterPages) {
       silent = true;
     }
+  }
+
+  // The processor commands of the older loaders; false for a byte they do not know.
+  bool BeginLoaderCommand(std::uint8_t byte) {
+    const bool words = options.processorWrites == ProcessorWrites::kWords;
+    if (words && byte == kCodeLoaderConnect) {
+      Log("loader connect: ok");
+      Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+      return true;
+    }
+    if (byte == kCodeLoaderErase) {
+      {
+        std::lock_guard lock(stateMutex);
+        std::fill(state.processor.begin(), state.processor.end(), std::uint8_t{0xFF});
+        processorFile.Write(state.processor.data(), 0, state.processor.size());
+      }
+      dirty = true;
+      Log("processor erase: ok");
+      Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+      return true;
+    }
+    if (byte == kCodeLoaderWrite) {
+      Collect(words ? Frame::kWordAddress : Frame::kBlock, byte,
+              words ? kWordAddressSize : kBlockFrameSize);
+      return true;
+    }
+    return false;
+  }
+
+  // Each data byte of a word write is echoed as it is taken; the word is stored with its second.
+  void WordDataByte(std::uint8_t byte) {
+    bytes.push_back(byte);
+    if (bytes.size() == 2) {
+      {
+        std::lock_guard lock(stateMutex);
+        StoreProcessorByte(wordAddress, bytes[0]);
+        StoreProcessorByte(wordAddress + 1, bytes[1]);
+      }
+      dirty = true;
+      ResetParser();
+    }
+    Answer(&byte, 1);
+  }
+
+  // Caller holds stateMutex.
+  void StoreProcessorByte(std::size_t address, std::uint8_t value) {
+    const auto page = static_cast<std::uint32_t>(address / kPageSize);
+    std::vector<std::uint8_t> data = state.ProcessorPage(page);
+    data[address % kPageSize] = value;
+    state.StoreProcessorPage(page, data.data());
+    PersistPage(processorFile, state.processor, page);
+  }
+
+  void BlockFrame() {
+    const std::uint32_t block = bytes[2];
+    const std::uint8_t* data = bytes.data() + 3;
+    {
+      std::lock_guard lock(stateMutex);
+      state.StoreProcessorPage(block, data);
+      state.Log(WriteKind::kProcessorPage, block, 0);
+      PersistPage(processorFile, state.processor, block);
+    }
+    dirty = true;
+    Log("processor block " + std::to_string(block) + ": stored");
+    const std::uint16_t sum = Sum16(data, kPageSize);
+    Answer(std::array<std::uint8_t, 3>{0x00, static_cast<std::uint8_t>(sum >> 8),
+                                       static_cast<std::uint8_t>(sum & 0xFF)});
   }
 
   void FramedCommand() {
@@ -1018,6 +1154,15 @@ struct Simulator::Impl {
 
   // --- bookkeeping ---------------------------------------------------------------------------
 
+  void RecordSpeed(int baud, std::size_t count) {
+    std::lock_guard lock(stateMutex);
+    if (!speeds.empty() && speeds.back().baud == baud) {
+      speeds.back().count += count;
+    } else {
+      speeds.push_back({baud, count});
+    }
+  }
+
   void Log(const std::string& line) const {
     if (options.log) {
       options.log(line);
@@ -1103,12 +1248,16 @@ struct Simulator::Impl {
   int programBaud = 0;
   std::uint32_t processorLimit = 0;
 
+  std::vector<SpeedRun> speeds;  // guarded by stateMutex
   Matcher<kAccessSize> access;
   Matcher<kWarmBoot.size()> warmBoot;
   Frame frame = Frame::kNone;
   std::vector<std::uint8_t> bytes;
   std::size_t expected = 0;
   std::uint32_t eraseCount = 0;
+  std::size_t wordAddress = 0;
+  // An erase that the line's quiet ended; FF goes on with it, anything else forgets it.
+  std::optional<std::uint32_t> erasePaused;
 
   std::uint32_t pageFrames = 0;
   std::uint32_t pagesAnswered = 0;
@@ -1179,6 +1328,11 @@ Mode Simulator::CurrentMode() const {
 DeviceState Simulator::Snapshot() const {
   std::lock_guard lock(impl_->stateMutex);
   return impl_->state;
+}
+
+std::vector<SpeedRun> Simulator::ReceivedSpeeds() const {
+  std::lock_guard lock(impl_->stateMutex);
+  return impl_->speeds;
 }
 
 }  // namespace devsim

@@ -3,6 +3,7 @@
 // listening at are lost as they would be on a real UART.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -53,8 +54,26 @@ struct UsbOptions {
   bool shortOnly = false;        // the addressed requests go unanswered
 };
 
+// How the program-mode loader takes the processor image.
+// pages: 261-byte page frames (code 20) answered with four bytes.
+// words: the older loader: connect 20 and erase 21 answered with a carriage return, then 24 with a
+//   word address (high byte first) and two data bytes, each echoed.
+// blocks: the small console loader: erase 21 answered with a carriage return, then 24 00 with a
+//   one-byte block index and 256 data bytes, answered with a failed-byte count and the sum (high
+//   byte first).
+enum class ProcessorWrites { kPages, kWords, kBlocks };
+
+std::optional<ProcessorWrites> ParseProcessorWrites(const std::string& name);
+
+// A run of bytes the device received at one line speed.
+struct SpeedRun {
+  int baud = 0;
+  std::size_t count = 0;
+};
+
 struct SimulatorOptions {
   Mode start = Mode::kFirmware;
+  ProcessorWrites processorWrites = ProcessorWrites::kPages;
   std::optional<int> powerUpAfterMs;  // a dead device starts by itself this long after Start()
   Faults faults;
   bool wireSpeed = false;  // pace bytes both ways at the line's baud rate, 10 bits a byte
@@ -83,6 +102,8 @@ class Simulator {
 
   Mode CurrentMode() const;
   DeviceState Snapshot() const;
+  // Every byte received so far, as runs of equal line speed in arrival order.
+  std::vector<SpeedRun> ReceivedSpeeds() const;
 
  private:
   struct Impl;
