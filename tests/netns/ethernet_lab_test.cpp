@@ -233,6 +233,7 @@ TEST_F(EthernetLabTest, FirstTakesTheFirstReachableDevice) {
   StartDevice({"10.77.2.5/24", {"--type", "PXR-FX", "--serial", "A-01-0001"}});
   StartDevice(
       {"10.77.1.3/24", {"--type", "PL1-TP", "--serial", "A-01-0002", "--discovery-delay", "150"}});
+  WritePackageFile("upl1etu1101.bin", ImageBytes(512, 4));
   const auto r = Veltr({"info", "--port", "Ethernet", "--first", "--device-type", "PL1-TP"});
   EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
   EXPECT_NE(r.out.find("A01-0002 at 10.77.1.3"), std::string::npos) << r.out;
