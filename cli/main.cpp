@@ -42,7 +42,8 @@ struct Options {
   std::string deviceType = "KL1A";
   std::vector<std::string> serialMaps;
   std::string serialNumber;  // USB: the device to connect to
-  bool first = false;        // USB: take the first device that answered a listing
+  std::string address;       // Ethernet: the device to connect to, dotted or by host name
+  bool first = false;        // USB, Ethernet: take the first device that answered a listing
   bool coldBoot = false;
   std::string packageDir;
   std::string iniFile;
@@ -207,24 +208,19 @@ int ListPorts(const CVeltrPortMap& map) {
 // Every device on the port, as a listing Open finds it; no job runs and no device is changed.
 int Discover(const Options& options, PortId port, const CVeltrPortMap& map) {
   CliOutput output(stdout, isatty(STDOUT_FILENO) != 0, options.json);
-  if (port == kPortEthernet) {
-    const std::string text = "discovery on Ethernet is not available yet";
-    std::fprintf(stderr, "veltr: %s\n", text.c_str());
-    output.Result("discover", static_cast<int32_t>(ConnectResult::NoDeviceFound), text);
-    return static_cast<int>(ConnectResult::NoDeviceFound);
-  }
   CVeltrPortSet ports = MakeSystemPorts(map);
-  IVeltrPort& usb = ports.For(kPortUsb);
+  IVeltrPort& listing = ports.For(port);
   PortSettings settings;
-  settings.name = PortNameOf(kPortUsb);
-  const ConnectResult result = usb.Open(settings);
-  const std::vector<FoundDevice> found = usb.FoundDevices();
-  const std::string reason = usb.LastError();
+  settings.name = PortNameOf(port);
+  settings.udpPort = kDeviceUdpPort;
+  const ConnectResult result = listing.Open(settings);
+  const std::vector<FoundDevice> found = listing.FoundDevices();
+  const std::string reason = listing.LastError();
   if (!reason.empty()) {
     Warn(output, reason);
   }
   if (result != ConnectResult::SelectionRequired || found.empty()) {
-    output.Note("No device found on USB.");
+    output.Note(std::string("No device found on ") + PortNameOf(port) + ".");
     output.Result("discover", static_cast<int32_t>(ConnectResult::NoDeviceFound),
                   ConnectResultText(ConnectResult::NoDeviceFound));
     return static_cast<int>(ConnectResult::NoDeviceFound);
@@ -379,8 +375,14 @@ int Run(const Options& options, Command command) {
     }
     return Discover(options, *port, portMap);
   }
-  if ((!options.serialNumber.empty() || options.first) && *port != kPortUsb) {
-    return UsageError(name, options.json, "--serial-number and --first are used with --port USB");
+  if (!options.serialNumber.empty() && *port != kPortUsb) {
+    return UsageError(name, options.json, "--serial-number is used with --port USB");
+  }
+  if (!options.address.empty() && *port != kPortEthernet) {
+    return UsageError(name, options.json, "--address is used with --port Ethernet");
+  }
+  if (options.first && *port != kPortUsb && *port != kPortEthernet) {
+    return UsageError(name, options.json, "--first is used with --port USB or Ethernet");
   }
   if (command == Command::UserText && !CheckUserTexts(options, error)) {
     return UsageError(name, options.json, error);
@@ -415,6 +417,7 @@ int Run(const Options& options, Command command) {
   CliUi ui(output, answers);
   CVeltrJobs jobs(engine, ui);
   jobs.PresetUsbDevice(options.serialNumber);
+  jobs.PresetEthernetDevice(options.address);
   SignalState signals;
 
   // A damaged description must not lead to the device: refused before the search.
@@ -518,8 +521,11 @@ void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads
   sub.add_option("--serial-number", options.serialNumber,
                  "With --port USB: the device to connect to, by its serial number (e.g. A07-0625)")
       ->type_name("SN");
+  sub.add_option("--address", options.address,
+                 "With --port Ethernet: the device to connect to, by IPv4 address or host name");
   sub.add_flag("--first", options.first,
-               "With --port USB and no --serial-number: take the first device listed as Ok");
+               "With --port USB or Ethernet and no device named: take the first device listed "
+               "as Ok");
   sub.add_flag("--autoselect,!--no-autoselect", options.autoselect,
                "Try every serial port (default) or only --port");
   sub.add_option("--device-type", options.deviceType,
@@ -608,13 +614,14 @@ int main(int argc, char** argv) {
       {"boot", "Take the device out of upgrade mode", Command::Boot, true, false},
       {"ports", "List this machine's serial devices and the COM port map", Command::Ports, false,
        false},
-      {"discover", "List every device found on --port USB", Command::Discover, false, false},
+      {"discover", "List every device found on --port USB or Ethernet", Command::Discover, false,
+       false},
   };
   for (const auto& entry : entries) {
     CLI::App* sub = app.add_subcommand(entry.name, entry.help);
     AddCommonOptions(*sub, options, entry.device, entry.uploads);
     if (entry.command == Command::Discover) {
-      sub->add_option("--port", options.port, "Port to list the devices of: USB (or Ethernet)")
+      sub->add_option("--port", options.port, "Port to list the devices of: USB or Ethernet")
           ->required();
       sub->add_flag("--json", options.json, "One JSON object per device, and a final result");
     }

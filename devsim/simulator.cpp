@@ -1,7 +1,9 @@
 #include "devsim/simulator.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +18,7 @@
 #include <thread>
 
 #include "devsim/device_table.h"
+#include "devsim/net_answers.h"
 #include "devsim/serial_number.h"
 
 namespace devsim {
@@ -241,6 +244,9 @@ struct Simulator::Impl {
     const int type = state.identity.EffectiveType();
     programBaud = BaudOfType(type);
     processorLimit = ProcessorPageLimit(type);
+    if (options.network) {
+      netIdentity = MakeNetIdentity(type, state.identity.serialNumber);
+    }
   }
 
   ~Impl() {
@@ -259,7 +265,7 @@ struct Simulator::Impl {
     if (mode == Mode::kDead && options.powerUpAfterMs) {
       powerUpAt = started + milliseconds(*options.powerUpAfterMs);
     }
-    if (mode == Mode::kLoader) {
+    if (mode == Mode::kLoader && !options.network) {
       loaderDeadline = started + kLoaderWindow;
     }
     if (!options.stateDir.empty()) {
@@ -311,12 +317,22 @@ struct Simulator::Impl {
     if (watchLine) {
       hangupUntil.reset();
     }
-    pollfd fds[2] = {{wake[0], POLLIN, 0}, {watchLine ? fd : -1, POLLIN, 0}};
-    if (poll(fds, 2, timeout) < 0) {
+    const int broadcastFd = options.network ? options.network->broadcastFd : -1;
+    pollfd fds[3] = {
+        {wake[0], POLLIN, 0}, {watchLine ? fd : -1, POLLIN, 0}, {broadcastFd, POLLIN, 0}};
+    if (poll(fds, 3, timeout) < 0) {
       return;
     }
     if (fds[0].revents & POLLIN) {
       DrainWake();
+    }
+    if (options.network) {
+      for (int i = 1; i < 3; ++i) {
+        if (fds[i].revents & POLLIN) {
+          ReadDatagram(fds[i].fd);
+        }
+      }
+      return;
     }
     if (fds[1].revents & POLLIN) {
       ReadLine();
@@ -399,6 +415,97 @@ struct Simulator::Impl {
     }
   }
 
+  // --- the network -----------------------------------------------------------------------------
+
+  void ReadDatagram(int from) {
+    std::uint8_t buffer[2048];
+    sockaddr_in sender{};
+    socklen_t senderSize = sizeof sender;
+    const ssize_t count = recvfrom(from, buffer, sizeof buffer, MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&sender), &senderSize);
+    if (count <= 0) {
+      return;
+    }
+    peer = sender;
+    lastActivity = Clock::now();
+    strayAt.reset();
+    HandleDatagram(buffer, static_cast<std::size_t>(count));
+  }
+
+  std::uint8_t NetModeByte() const {
+    return mode == Mode::kFirmware ? options.network->consoleModeByte : kUpgradeModeByte;
+  }
+
+  void HandleDatagram(const std::uint8_t* data, std::size_t count) {
+    if (silent || mode == Mode::kDead) {
+      return;
+    }
+    const NetworkLink& link = *options.network;
+    switch (ClassifyRequest(data, count)) {
+      case NetRequest::kDiscovery:
+        if (link.discoveryDelayMs > 0 &&
+            !WaitUntil(Clock::now() + milliseconds(link.discoveryDelayMs))) {
+          return;
+        }
+        Log("discovery: answered");
+        SendDatagram(DiscoveryAnswer(link.discoveryLength, link.ip, netIdentity, NetModeByte()));
+        return;
+      case NetRequest::kIdentify:
+      case NetRequest::kMode:
+        if (link.shortFormsOnly) {
+          Log("addressed request: not understood by this device");
+          return;
+        }
+        [[fallthrough]];
+      case NetRequest::kShortIdentify:
+      case NetRequest::kShortMode:
+        AnswerIdentification(ClassifyRequest(data, count));
+        return;
+      case NetRequest::kNone:
+        break;
+    }
+    switch (mode) {
+      case Mode::kFirmware:
+        // The console firmware takes only the upgrade code and the jump into it.
+        if (count >= 2 && static_cast<std::size_t>(data[0]) + 1 == count) {
+          bytes.assign(data, data + count);
+          FramedCommand();
+          bytes.clear();
+        }
+        return;
+      case Mode::kLoader:
+      case Mode::kUpgrade:
+        for (std::size_t i = 0; i < count; ++i) {
+          if (access.Push(data[i])) {
+            AccessSequenceReceived();
+          }
+        }
+        return;
+      case Mode::kProgram:
+        for (std::size_t i = 0; i < count && mode == Mode::kProgram && !silent; ++i) {
+          Feed(data[i]);
+        }
+        return;
+      case Mode::kDead:
+        return;
+    }
+  }
+
+  void AnswerIdentification(NetRequest request) {
+    const bool addressed = request == NetRequest::kIdentify || request == NetRequest::kMode;
+    if (request == NetRequest::kIdentify || request == NetRequest::kShortIdentify) {
+      Log(std::string(addressed ? "identify" : "short identify") + ": answered");
+      Answer(devsim::IdentifyAnswer(addressed, netIdentity));
+    } else {
+      Log(std::string(addressed ? "mode" : "short mode") + ": answered");
+      Answer(devsim::ModeAnswer(addressed, NetModeByte()));
+    }
+  }
+
+  void SendDatagram(const Datagram& datagram) { Send(datagram.data(), datagram.size()); }
+
+  void Answer(const Datagram& datagram) { Answer(datagram.data(), datagram.size()); }
+
   void RunTimers() {
     const Clock::time_point now = Clock::now();
     if (loaderDeadline && now >= *loaderDeadline) {
@@ -455,6 +562,10 @@ struct Simulator::Impl {
     }
     if (options.usb.enabled) {
       SendReports(data, count);
+    } else if (options.network) {
+      // One answer, one datagram; a host that has gone away just misses it.
+      (void)sendto(fd, data, count, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&peer),
+                   sizeof peer);
     } else if (!options.wireSpeed) {
       WriteAll(data, count);
     } else {
@@ -714,7 +825,9 @@ struct Simulator::Impl {
   void EnterLoader() {
     erasePaused.reset();
     mode = Mode::kLoader;
-    loaderDeadline = Clock::now() + kLoaderWindow;
+    if (!options.network) {
+      loaderDeadline = Clock::now() + kLoaderWindow;
+    }
     access.Reset();
     warmBoot.Reset();
   }
@@ -879,7 +992,11 @@ struct Simulator::Impl {
         } else if (std::equal(bytes.begin(), bytes.end(), kExitRequest.begin())) {
           Log("program-mode exit: ok");
           mode = Mode::kLoader;
-          Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+          // On the network the upgrade code goes back to waiting without a word: a host reads
+          // no ready answer there.
+          if (!options.network) {
+            Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+          }
           EnterLoader();
         }
         return;
@@ -1075,6 +1192,8 @@ struct Simulator::Impl {
       Answer(std::array<std::uint8_t, 5>{0x04, kFramedJump, 0xFF, 0xFF, 0x59});
       if (options.usb.enabled) {
         mode = Mode::kUpgrade;
+      } else if (options.network && mode == Mode::kFirmware) {
+        EnterLoader();
       }
     } else {
       Log("framed command " + std::to_string(code) + ": unknown, ignored");
@@ -1249,6 +1368,10 @@ struct Simulator::Impl {
   std::uint32_t processorLimit = 0;
 
   std::vector<SpeedRun> speeds;  // guarded by stateMutex
+
+  NetIdentity netIdentity;
+  sockaddr_in peer{};  // network: where the last datagram came from, where answers go
+
   Matcher<kAccessSize> access;
   Matcher<kWarmBoot.size()> warmBoot;
   Frame frame = Frame::kNone;

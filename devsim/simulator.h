@@ -71,10 +71,24 @@ struct SpeedRun {
   std::size_t count = 0;
 };
 
+// A device on the network: every frame arrives as one datagram and every answer leaves as one.
+// Its firmware mode is the console mode, which answers discovery and identification and takes the
+// upgrade code; the jump starts the upgrade code, which waits for the access sequence with no
+// time limit.
+struct NetworkLink {
+  int broadcastFd = -1;  // discovery requests arrive here; answers leave by the unicast socket
+  std::uint8_t ip[4] = {0, 0, 0, 0};
+  int discoveryLength = 30;  // 19 for the older answer layout
+  int discoveryDelayMs = 0;
+  bool shortFormsOnly = false;  // older devices: no answer to the addressed requests
+  std::uint8_t consoleModeByte = 0;
+};
+
 struct SimulatorOptions {
   Mode start = Mode::kFirmware;
   ProcessorWrites processorWrites = ProcessorWrites::kPages;
-  std::optional<int> powerUpAfterMs;  // a dead device starts by itself this long after Start()
+  std::optional<NetworkLink> network;  // empty: a serial line on a pseudo-terminal
+  std::optional<int> powerUpAfterMs;   // a dead device starts by itself this long after Start()
   Faults faults;
   bool wireSpeed = false;  // pace bytes both ways at the line's baud rate, 10 bits a byte
   std::string stateDir;    // empty: the memory lives only as long as the object
@@ -87,7 +101,8 @@ struct SimulatorOptions {
 
 class Simulator {
  public:
-  // masterFd stays the caller's: it is set non-blocking but never closed here.
+  // masterFd stays the caller's: it is set non-blocking but never closed here. With a network
+  // link it is the UDP socket bound to the device's address.
   Simulator(int masterFd, DeviceState state, SimulatorOptions options);
   ~Simulator();
   Simulator(const Simulator&) = delete;

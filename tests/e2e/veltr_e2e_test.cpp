@@ -812,10 +812,7 @@ TEST_F(E2eTest, DiscoverWithoutDevicesExitsNine) {
   EXPECT_NE(json.out.find("{\"code\":9,\"command\":\"discover\",\"event\":\"result\""),
             std::string::npos)
       << json.out;
-
-  const auto ethernet = RunProgram(kBin + "/veltr", {"discover", "--port", "Ethernet"});
-  EXPECT_EQ(ethernet.exitCode, 9);
-  EXPECT_NE(ethernet.err.find("not available yet"), std::string::npos) << ethernet.err;
+  // Ethernet without an address broadcasts: only the network lab runs it (tests/netns).
 }
 
 TEST_F(E2eTest, PortsListsTheMap) {
