@@ -29,8 +29,7 @@ QMessageBox::Icon BoxIcon(MessageIcon icon) {
 bool CVeltrJobUi::Confirm(const std::string& question) {
   // Yes is the default button, as the platform's question boxes always had it.
   return ShowMessageBox(parent_, QString::fromStdString(question), QMessageBox::Question,
-                        QMessageBox::Yes | QMessageBox::No,
-                        QMessageBox::Yes) == QMessageBox::Yes;
+                        QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
 }
 
 void CVeltrJobUi::ShowMessage(const std::string& text, MessageIcon icon) {

@@ -44,7 +44,8 @@ const char* StepName(UploadStep step) {
 // where the system shows none.
 bool LockLightOn(const QString& lock) {
   const QDir leds(QStringLiteral("/sys/class/leds"));
-  const QStringList names = leds.entryList({QStringLiteral("*::") + lock}, QDir::Dirs | QDir::System);
+  const QStringList names =
+      leds.entryList({QStringLiteral("*::") + lock}, QDir::Dirs | QDir::System);
   for (const QString& name : names) {
     QFile brightness(leds.filePath(name + QStringLiteral("/brightness")));
     if (brightness.open(QIODevice::ReadOnly) && brightness.readAll().trimmed() != "0") {
@@ -144,8 +145,7 @@ void CMainFrame::CreateActions() {
     addAction(action);  // the accelerators work wherever the focus is in the window
   }
 
-  connect(Action(kCmdEnterUpgradeMode), &QAction::triggered, this,
-          &CMainFrame::OnEnterUpgradeMode);
+  connect(Action(kCmdEnterUpgradeMode), &QAction::triggered, this, &CMainFrame::OnEnterUpgradeMode);
   connect(Action(kCmdEraseSettings), &QAction::triggered, this, &CMainFrame::OnEraseSettings);
   connect(Action(kCmdUploadFirmware), &QAction::triggered, this, &CMainFrame::OnUploadFirmware);
   connect(Action(kCmdUploadUserText), &QAction::triggered, this, &CMainFrame::OnUploadUserText);
@@ -249,7 +249,7 @@ void CMainFrame::ShowLockIndicators() {
   capsLock_->setText(LockLightOn(QStringLiteral("capslock")) ? QStringLiteral("CAP") : QString());
   numLock_->setText(LockLightOn(QStringLiteral("numlock")) ? QStringLiteral("NUM") : QString());
   scrollLock_->setText(LockLightOn(QStringLiteral("scrolllock")) ? QStringLiteral("SCRL")
-                                                                  : QString());
+                                                                 : QString());
 }
 
 void CMainFrame::UpdateCommands() {

@@ -6,7 +6,13 @@ namespace veltr {
 
 // The tool bar's button images, 16 x 15 at their normal size, drawn as shapes so that every
 // pixel density gets its own sharp copy.
-enum class ToolImage { EnterUpgradeMode, EraseSettings, UploadFirmware, UploadUserText, Preferences };
+enum class ToolImage {
+  EnterUpgradeMode,
+  EraseSettings,
+  UploadFirmware,
+  UploadUserText,
+  Preferences
+};
 
 inline constexpr int kToolImageWidth = 16;
 inline constexpr int kToolImageHeight = 15;

@@ -15,7 +15,6 @@ namespace {
 
 constexpr const char* kOrganisation = "VELTRANO";
 constexpr const char* kApplication = "Upgrade";
-constexpr const char* kPackageFolderKey = "PackageFolder";
 
 bool HoldsPackage(const QString& folder) {
   const QDir dir(folder);
@@ -92,10 +91,8 @@ bool CVeltrApp::InitInstance() {
 }
 
 void CVeltrApp::LoadPackage() {
-  QSettings settings;
   packageFolder_ = ChoosePackageFolder(QString::fromStdString(commandLine_.packageFolder),
-                                       folders_.start,
-                                       settings.value(QLatin1String(kPackageFolderKey)).toString());
+                                       folders_.start, rememberedPackageFolder_);
   // Beside the program first, as the package was always installed; then in the package folder.
   for (const QString& folder : {folders_.program, packageFolder_}) {
     const QString path = QDir(folder).filePath(QLatin1String(kPackageIniName));
@@ -113,8 +110,6 @@ void CVeltrApp::ExitInstance() {
   }
   exited_ = true;
   SavePreferences();
-  QSettings settings;
-  settings.setValue(QLatin1String(kPackageFolderKey), packageFolder_);
 }
 
 }  // namespace veltr

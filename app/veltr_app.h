@@ -70,6 +70,7 @@ class CVeltrApp : public QObject {
   PackageVersionTable package_;
   CVeltrPortMap portMap_;
   QString packageFolder_;
+  QString rememberedPackageFolder_;
   QString packageIni_;
   UpgradeEngine engine_;
   CVeltrDoc doc_;

@@ -79,9 +79,9 @@ TEST_F(FrameTest, ToolBarHoldsTheButtonsInOrderWithSharpImagesAtEveryDensity) {
                                      veltr::kCmdPreferences}));
   EXPECT_EQ(frame_->ToolBar()->iconSize(), QSize(16, 15));
   EXPECT_EQ(frame_->ToolBar()->windowTitle(), QStringLiteral("Upgrade"));
-  for (int command : {veltr::kCmdEnterUpgradeMode, veltr::kCmdEraseSettings,
-                      veltr::kCmdUploadFirmware, veltr::kCmdUploadUserText,
-                      veltr::kCmdPreferences}) {
+  for (int command :
+       {veltr::kCmdEnterUpgradeMode, veltr::kCmdEraseSettings, veltr::kCmdUploadFirmware,
+        veltr::kCmdUploadUserText, veltr::kCmdPreferences}) {
     const QIcon icon = frame_->Action(command)->icon();
     // A copy drawn for each density, not one image scaled up.
     EXPECT_EQ(icon.pixmap(QSize(16, 15), 1.0).size(), QSize(16, 15)) << command;
@@ -112,17 +112,16 @@ TEST_P(PromptTest, StatusBarTextAndToolTip) {
 
 INSTANTIATE_TEST_SUITE_P(
     Commands, PromptTest,
-    ::testing::Values(
-        PromptCase{"Preferences", veltr::kCmdPreferences, "Set application preferences",
-                   "Preferences"},
-        PromptCase{"EraseSettings", veltr::kCmdEraseSettings, "Erase all device settings",
-                   "Erase settings"},
-        PromptCase{"UploadFirmware", veltr::kCmdUploadFirmware, "Upload firmware to device",
-                   "Upload firmware"},
-        PromptCase{"UploadUserText", veltr::kCmdUploadUserText, "Upload user text to device",
-                   "Upload user text"},
-        PromptCase{"EnterUpgradeMode", veltr::kCmdEnterUpgradeMode,
-                   "Connect to device and enter upgrade mode", "Enter upgrade mode"}),
+    ::testing::Values(PromptCase{"Preferences", veltr::kCmdPreferences,
+                                 "Set application preferences", "Preferences"},
+                      PromptCase{"EraseSettings", veltr::kCmdEraseSettings,
+                                 "Erase all device settings", "Erase settings"},
+                      PromptCase{"UploadFirmware", veltr::kCmdUploadFirmware,
+                                 "Upload firmware to device", "Upload firmware"},
+                      PromptCase{"UploadUserText", veltr::kCmdUploadUserText,
+                                 "Upload user text to device", "Upload user text"},
+                      PromptCase{"EnterUpgradeMode", veltr::kCmdEnterUpgradeMode,
+                                 "Connect to device and enter upgrade mode", "Enter upgrade mode"}),
     [](const auto& info) { return std::string(info.param.name); });
 
 struct EnablingCase {
@@ -173,8 +172,7 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(EnablingCase{"IdleNotConnected", false, false, true, false, false, true},
                       EnablingCase{"IdleConnected", false, true, true, true, true, true},
                       EnablingCase{"JobRunsConnected", true, true, false, true, false, false},
-                      EnablingCase{"JobRunsNotConnected", true, false, false, false, false,
-                                   false}),
+                      EnablingCase{"JobRunsNotConnected", true, false, false, false, false, false}),
     [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(FrameTest, ClosingWhileAJobRunsIsRefusedWithTheWaitMessageAndTheJobGoesOn) {
@@ -222,7 +220,8 @@ TEST_F(FrameTest, CaptionIsTheFrameTitleAndTheDeviceName) {
   EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veltrano Upgrade"));
   doc_.SetTitle("MT10E (Input Output device)");
   Settle();
-  EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veltrano Upgrade - MT10E (Input Output device)"));
+  EXPECT_EQ(frame_->windowTitle(),
+            QStringLiteral("Veltrano Upgrade - MT10E (Input Output device)"));
   doc_.SetTitle("");
   Settle();
   EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veltrano Upgrade"));

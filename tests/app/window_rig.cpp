@@ -37,8 +37,8 @@ void WindowRig::StartHeldJob(bool connected) {
   engine_.SetConnected(connected);
   release_ = std::promise<void>();
   auto released = release_.get_future().share();
-  held_ = engine_.StartJob([released](veltr::UpgradeEngine&) { released.wait(); },
-                           veltr::JobRequest{});
+  held_ =
+      engine_.StartJob([released](veltr::UpgradeEngine&) { released.wait(); }, veltr::JobRequest{});
   ASSERT_TRUE(held_);
   frame_->UpdateCommands();
 }
