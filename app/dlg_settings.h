@@ -44,7 +44,7 @@ class CVeltrSettingsDlg : public QDialog, public CVeltrComboSelector {
 
   // The controls, made by the base, laid out by each dialog in its own groups.
   QWidget* PortSelectionGroup() const;
-  QWidget* DeviceTypeGroup(const char* title) const;
+  QGroupBox* DeviceTypeGroup(const char* title) const;
   QWidget* StartupCheck() const;
   // Fills and selects the controls from the record; each dialog calls it once laid out.
   void LoadFromRecord();
