@@ -126,6 +126,21 @@ class FlowTest : public ::testing::Test {
     ASSERT_TRUE(app_->Engine().IsConnected()) << app_->Doc().GetLine(0, 1);
   }
   QAction* Command(int id) const { return app_->Frame()->Action(id); }
+  bool PageHas(uint32_t page, const std::string& line) const {
+    for (const auto& text : app_->Doc().GetPage(page)) {
+      if (text == line) {
+        return true;
+      }
+    }
+    return false;
+  }
+  std::string PageText(uint32_t page) const {
+    std::string all;
+    for (const auto& text : app_->Doc().GetPage(page)) {
+      all += text + "\n";
+    }
+    return all;
+  }
 
   fs::path folder_;
   std::unique_ptr<veltr::e2e::SimulatorProcess> sim_;
@@ -144,8 +159,8 @@ TEST_F(FlowTest, StartUpConnectsShowsTheDeviceAndEnablesItsCommands) {
   const auto& doc = app_->Doc();
   EXPECT_EQ(doc.GetLine(0, 0), "Establishing connection");
   EXPECT_EQ(doc.GetLine(0, 1), "   Searching COM1 ... Connection established");
-  EXPECT_EQ(doc.GetLine(0, 5), "You are connected to KL1A (Stage Box device)");
-  EXPECT_EQ(doc.GetLine(0, 8), "   Serial Number: B-07-1234");
+  EXPECT_TRUE(PageHas(0, "You are connected to KL1A (Stage Box device)")) << PageText(0);
+  EXPECT_TRUE(PageHas(0, "   Serial Number: B-07-1234")) << PageText(0);
   EXPECT_TRUE(app_->Frame()->windowTitle().startsWith(QStringLiteral("Veltrano Upgrade - ")))
       << app_->Frame()->windowTitle().toStdString();
   EXPECT_TRUE(Command(veltr::kCmdEnterUpgradeMode)->isChecked());
@@ -234,7 +249,7 @@ TEST_F(FlowTest, FailedSearchOffersTheColdBootAndTheRetryFindsTheDevice) {
   EXPECT_EQ(preselected, QStringLiteral("COM1"));
   EXPECT_TRUE(app_->Engine().IsConnected()) << app_->Doc().GetLine(0, 3);
   EXPECT_EQ(app_->Settings().port, veltr::kPortCom3) << "the port picked is kept";
-  EXPECT_EQ(app_->Doc().GetLine(0, 3), "   Searching COM3 ... Connection established");
+  EXPECT_TRUE(PageHas(0, "   Searching COM3 ... Connection established")) << PageText(0);
   // COM1 did not exist: the status bar says so in the system's words.
   EXPECT_TRUE(app_->Frame()->PortReason().isEmpty() ||
               app_->Frame()->PortReason().contains(QStringLiteral("COM1")));
@@ -258,7 +273,7 @@ TEST_F(FlowTest, DamagedImageIsRefusedWithTheFailureMessageAndNoPageSent) {
   EXPECT_EQ(answers.Boxes()[1].text, "Firmware upgrade failed: damaged file.");
   EXPECT_EQ(answers.Boxes()[1].icon, QMessageBox::Critical);
   EXPECT_EQ(answers.Boxes()[1].caption, "Upgrade");
-  EXPECT_EQ(app_->Doc().GetLine(1, 1), "   Loading file ... Failed: damaged file");
+  EXPECT_TRUE(PageHas(1, "   Loading file ... Failed: damaged file")) << PageText(1);
   EXPECT_EQ(app_->Doc().GetShownPage(), 0u) << "back to the device page after the message";
 
   const auto device = Device();
