@@ -9,6 +9,8 @@
 #include <QSettings>
 #include <QStatusBar>
 
+#include <utility>
+
 #include "app/message_box.h"
 #include "app/toolbar_images.h"
 #include "app/veltr_doc.h"
@@ -85,6 +87,11 @@ CMainFrame::CMainFrame(UpgradeEngine& engine, CVeltrJobs& jobs, CVeltrDoc& doc, 
   CreateMenus();
   CreateToolBar();
   CreateStatusBar();
+
+  // Large enough for the whole panel without scroll bars, until the saved state says otherwise.
+  const QSize panel = view_->sizeHint();
+  resize(panel.width(), menuBar()->sizeHint().height() + toolBar_->sizeHint().height() +
+                            panel.height() + statusBar()->sizeHint().height());
 
   connect(&doc_, &CVeltrDoc::DisplayUpdated, view_, &CVeltrView::OnUpdate);
   connect(&doc_, &CVeltrDoc::TitleChanged, this, &CMainFrame::OnTitleChanged);
@@ -232,6 +239,9 @@ void CMainFrame::CreateStatusBar() {
   capsLock_ = new QLabel(bar);
   numLock_ = new QLabel(bar);
   scrollLock_ = new QLabel(bar);
+  capsLock_->setText(QStringLiteral("CAP"));
+  numLock_->setText(QStringLiteral("NUM"));
+  scrollLock_->setText(QStringLiteral("SCRL"));
   for (QLabel* label : {capsLock_, numLock_, scrollLock_}) {
     label->setFrameShape(QFrame::Panel);
     label->setFrameShadow(QFrame::Sunken);
@@ -246,10 +256,12 @@ void CMainFrame::CreateStatusBar() {
 }
 
 void CMainFrame::ShowLockIndicators() {
-  capsLock_->setText(LockLightOn(QStringLiteral("capslock")) ? QStringLiteral("CAP") : QString());
-  numLock_->setText(LockLightOn(QStringLiteral("numlock")) ? QStringLiteral("NUM") : QString());
-  scrollLock_->setText(LockLightOn(QStringLiteral("scrolllock")) ? QStringLiteral("SCRL")
-                                                                 : QString());
+  // The indicator names stay in place; a lock that is off shows its name greyed.
+  const std::pair<QLabel*, const char*> locks[] = {
+      {capsLock_, "capslock"}, {numLock_, "numlock"}, {scrollLock_, "scrolllock"}};
+  for (const auto& [label, lock] : locks) {
+    label->setEnabled(LockLightOn(QLatin1String(lock)));
+  }
 }
 
 void CMainFrame::UpdateCommands() {

@@ -91,7 +91,11 @@ void CVeltrView::scrollContentsBy(int, int) {
 }
 
 void CVeltrView::UpdateScrollBars() {
-  const QSize area = viewport()->size();
+  // Measured without the scroll bars first: bars shown once must not keep themselves there.
+  const QSize whole = maximumViewportSize();
+  const bool fits =
+      geometry_.scrollWidth <= whole.width() && geometry_.scrollHeight <= whole.height();
+  const QSize area = fits ? whole : viewport()->size();
   horizontalScrollBar()->setRange(0, std::max(0, geometry_.scrollWidth - area.width()));
   horizontalScrollBar()->setPageStep(area.width());
   verticalScrollBar()->setRange(0, std::max(0, geometry_.scrollHeight - area.height()));
