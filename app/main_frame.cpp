@@ -227,7 +227,10 @@ void CMainFrame::CreateStatusBar() {
   bar->addPermanentWidget(portReason_);
   progress_ = new QProgressBar(bar);
   progress_->setObjectName(QStringLiteral("UploadProgress"));
-  progress_->setMaximumWidth(220);
+  // Room for the longest text, "Processor and HI: 1009 of 1009", in the bar itself.
+  progress_->setFixedWidth(
+      progress_->fontMetrics().horizontalAdvance(QStringLiteral("Processor and HI: 8888 of 8888")) +
+      24);
   progress_->setTextVisible(true);
   progress_->hide();
   bar->addPermanentWidget(progress_);
