@@ -25,6 +25,7 @@ constexpr const char* kBarStateKey = "BarState/State";
 constexpr const char* kBarGeometryKey = "BarState/Geometry";
 constexpr const char* kStatusBarKey = "BarState/StatusBar";
 constexpr int kLockPollMs = 500;
+constexpr int kPackageFolderWidth = 200;
 
 const char* StepName(UploadStep step) {
   switch (step) {
@@ -229,7 +230,7 @@ void CMainFrame::CreateStatusBar() {
   progress_->setObjectName(QStringLiteral("UploadProgress"));
   // Room for the longest text, "Processor and HI: 1009 of 1009", in the bar itself.
   progress_->setFixedWidth(
-      progress_->fontMetrics().horizontalAdvance(QStringLiteral("Processor and HI: 8888 of 8888")) +
+      progress_->fontMetrics().horizontalAdvance(QStringLiteral("Processor and HI 8888/8888")) +
       24);
   progress_->setTextVisible(true);
   progress_->hide();
@@ -279,7 +280,10 @@ void CMainFrame::UpdateCommands() {
 }
 
 void CMainFrame::SetPackageFolder(const QString& folder) {
-  packageFolder_->setText(tr("Package: %1").arg(QDir::toNativeSeparators(folder)));
+  // Long paths keep their ends, where the package's own folder name is.
+  const QString text = tr("Package: %1").arg(QDir::toNativeSeparators(folder));
+  packageFolder_->setText(
+      packageFolder_->fontMetrics().elidedText(text, Qt::ElideMiddle, kPackageFolderWidth));
   packageFolder_->setToolTip(tr("The firmware images are read from %1").arg(folder));
 }
 
@@ -333,7 +337,7 @@ void CMainFrame::OnProgressChanged(const UploadProgress& progress) {
   }
   progress_->setRange(0, static_cast<int>(progress.blocks));
   progress_->setValue(static_cast<int>(progress.block));
-  progress_->setFormat(QStringLiteral("%1: %v of %m").arg(QLatin1String(StepName(progress.step))));
+  progress_->setFormat(QStringLiteral("%1 %v/%m").arg(QLatin1String(StepName(progress.step))));
   progress_->show();
 }
 

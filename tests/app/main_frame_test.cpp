@@ -254,7 +254,7 @@ TEST_F(FrameTest, ProgressBarFollowsTheBlockLinesAndGoesWhenTheStepEnds) {
   ASSERT_TRUE(frame_->Progress()->isVisible());
   EXPECT_EQ(frame_->Progress()->value(), 3);
   EXPECT_EQ(frame_->Progress()->maximum(), 40);
-  EXPECT_EQ(frame_->Progress()->text(), QStringLiteral("Processor and HI: 3 of 40"));
+  EXPECT_EQ(frame_->Progress()->text(), QStringLiteral("Processor and HI 3/40"));
   // The view's line stays as the procedure wrote it.
   EXPECT_EQ(doc_.GetLine(1, 4), "   Uploading 3 block of 40 ...");
   doc_.AppendLine(1, 4, " Done");
