@@ -95,10 +95,11 @@ class FlowTest : public ::testing::Test {
   std::string Missing(const std::string& name) const { return (folder_ / name).string(); }
 
   // The store as a user left it: the device type, the port rule and COM1 to COM4 as given.
-  void StoreSettings(const std::vector<std::string>& com, int32_t port, bool autoselect) {
+  void StoreSettings(const std::vector<std::string>& com, int32_t port, bool autoselect,
+                     bool selectDialog = false) {
     veltr::CVeltrSettings store;
     veltr::AppSettings settings;
-    settings.selectDialog = 0;
+    settings.selectDialog = selectDialog ? 1 : 0;
     settings.port = port;
     settings.autoselect = autoselect ? 1 : 0;
     ASSERT_TRUE(store.SaveSettings(settings));
@@ -174,6 +175,28 @@ TEST_F(FlowTest, StartUpConnectsShowsTheDeviceAndEnablesItsCommands) {
   QApplication::processEvents();
   const QString shot = QString::fromStdString(kOutput + "/veltrupgrade-connected.png");
   EXPECT_TRUE(app_->Frame()->grab().save(shot)) << shot.toStdString();
+}
+
+TEST_F(FlowTest, SelectDeviceComesBeforeTheFirstSearchAndItsCancelStillSearches) {
+  StoreSettings({Missing("tty1"), Missing("tty2"), Missing("tty3"), Missing("tty4")},
+                veltr::kPortCom1, true, true);
+  ModalAnswerer answers;
+  std::string firstLineWhileSelecting = "not asked";
+  answers.Then([&](QWidget* widget) {
+    auto* select = qobject_cast<QDialog*>(widget);
+    ASSERT_NE(select, nullptr);
+    EXPECT_STREQ(widget->metaObject()->className(), "veltr::CVeltrSelectDlg");
+    firstLineWhileSelecting = app_ != nullptr ? app_->Doc().GetLine(0, 0) : "";
+    select->reject();
+  });
+  answers.Then([](QWidget* coldBoot) { qobject_cast<QDialog*>(coldBoot)->reject(); });
+  StartApp();
+  ASSERT_TRUE(WaitIdle());
+  EXPECT_TRUE(answers.AllAnswered());
+  EXPECT_EQ(firstLineWhileSelecting, "") << "no search while the dialog is open";
+  EXPECT_EQ(app_->Doc().GetLine(0, 0), "Establishing connection");
+  ASSERT_EQ(answers.ModalClasses().size(), 2u);
+  EXPECT_EQ(answers.ModalClasses()[1], "veltr::CVeltrColdBootDlg");
 }
 
 TEST_F(FlowTest, FirmwareUpgradeEndsInTheSuccessDialogAndLeavesUpgradeMode) {
