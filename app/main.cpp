@@ -4,6 +4,7 @@
 #include <QDir>
 
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -24,6 +25,12 @@ int main(int argc, char** argv) {
   }
   if (!line.error.empty()) {
     std::fprintf(stderr, "VeltrUpgrade: %s\n%s", line.error.c_str(), veltr::UsageText().c_str());
+    return 64;
+  }
+
+  if (!line.packageFolder.empty() && !std::filesystem::is_directory(line.packageFolder)) {
+    std::fprintf(stderr, "VeltrUpgrade: package folder \"%s\" does not exist\n",
+                 line.packageFolder.c_str());
     return 64;
   }
 
