@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "app/command_line.h"
+#include "app/main_frame.h"
+#include "app/signal_guard.h"
 #include "app/veltr_app.h"
 
 int main(int argc, char** argv) {
@@ -36,9 +38,12 @@ int main(int argc, char** argv) {
 
   QApplication application(argc, argv);
   veltr::CVeltrApp app(line, {QCoreApplication::applicationDirPath(), QDir::currentPath()});
+  veltr::CVeltrSignalGuard guard;
   if (!app.InitInstance()) {
     return 1;
   }
+  QObject::connect(&guard, &veltr::CVeltrSignalGuard::QuitRequested, app.Frame(),
+                   [&app](int) { app.Frame()->RequestQuit(); });
   const int code = QApplication::exec();
   app.ExitInstance();
   return code;

@@ -2,6 +2,7 @@
 
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDialog>
 #include <QDir>
 #include <QFile>
 #include <QMenuBar>
@@ -322,8 +323,42 @@ void CMainFrame::OnJobFinished() {
   }
   SetPortReason(reasons.join(QStringLiteral("; ")));
   UpdateCommands();
+  inEndHandler_ = true;
   jobs_.OnJobFinished();
+  inEndHandler_ = false;
   UpdateCommands();
+  ContinueQuit();
+}
+
+void CMainFrame::RequestQuit() {
+  quitPending_ = true;
+  if (WorkerRuns()) {
+    // No box here: nobody may be at the screen. The job goes on; the window closes after it.
+    statusBar()->showMessage(tr("Please, wait for upload completion."));
+    return;
+  }
+  ContinueQuit();
+}
+
+bool CMainFrame::WorkerRuns() const {
+  // Busy inside the end handler means a dialog of the handler is waiting, not a device.
+  return engine_.IsBusy() && !inEndHandler_;
+}
+
+void CMainFrame::ContinueQuit() {
+  if (!quitPending_ || WorkerRuns()) {
+    return;  // the job end calls again
+  }
+  // A dialog waiting for an answer is cancelled first; what its caller does then (even a job that
+  // takes the device out of upgrade mode) runs before the window goes.
+  if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+    dialog->reject();
+    QTimer::singleShot(0, this, &CMainFrame::ContinueQuit);
+    return;
+  }
+  if (!engine_.IsBusy()) {
+    close();
+  }
 }
 
 void CMainFrame::OnTitleChanged(const QString& title) {

@@ -70,6 +70,10 @@ class CMainFrame : public QMainWindow {
 
   // A session that ends (log-out, shutdown) while a job runs is asked to wait; false refuses it.
   bool AllowSessionEnd();
+  // A request to end the program from outside the window (a signal): the window closes now, or
+  // when no job runs any more.
+  void RequestQuit();
+  bool QuitPending() const { return quitPending_; }
 
   void SaveBarState();
   void RestoreBarState();
@@ -97,6 +101,8 @@ class CMainFrame : public QMainWindow {
   void OnTitleChanged(const QString& title);
   void OnProgressChanged(const UploadProgress& progress);
   void OnHelpTopics();
+  void ContinueQuit();
+  bool WorkerRuns() const;
 
   UpgradeEngine& engine_;
   CVeltrJobs& jobs_;
@@ -112,6 +118,8 @@ class CMainFrame : public QMainWindow {
   QLabel* numLock_ = nullptr;
   QLabel* scrollLock_ = nullptr;
   QTimer lockTimer_;
+  bool quitPending_ = false;
+  bool inEndHandler_ = false;
 };
 
 }  // namespace veltr

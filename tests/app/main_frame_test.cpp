@@ -11,10 +11,12 @@
 #include <QToolBar>
 
 #include <chrono>
+#include <csignal>
 #include <string>
 #include <vector>
 
 #include "app/main_frame.h"
+#include "app/signal_guard.h"
 #include "app/toolbar_images.h"
 #include "gui_helpers.h"
 #include "window_rig.h"
@@ -214,6 +216,22 @@ TEST_F(FrameTest, SessionEndWhileAJobRunsIsRefusedUnlessTheJobEndedMeanwhile) {
     });
     EXPECT_TRUE(frame_->AllowSessionEnd());
   }
+}
+
+TEST_F(FrameTest, TerminationSignalDuringAJobClosesTheWindowOnlyAfterTheJob) {
+  veltr::CVeltrSignalGuard guard;
+  ASSERT_TRUE(guard.Installed());
+  QObject::connect(&guard, &veltr::CVeltrSignalGuard::QuitRequested, frame_.get(),
+                   [this](int) { frame_->RequestQuit(); });
+  StartHeldJob(true);
+  ModalAnswerer answers;
+  raise(SIGTERM);
+  ASSERT_TRUE(WaitUntil([this] { return frame_->QuitPending(); }, 5s));
+  EXPECT_TRUE(frame_->isVisible());
+  EXPECT_TRUE(engine_.IsBusy()) << "the job goes on";
+  EXPECT_EQ(answers.Unexpected(), 0) << "no box: nobody may be at the screen";
+  ReleaseJob();
+  EXPECT_TRUE(WaitUntil([this] { return !frame_->isVisible(); }, 5s));
 }
 
 TEST_F(FrameTest, CaptionIsTheFrameTitleAndTheDeviceName) {
