@@ -234,6 +234,17 @@ TEST_F(FrameTest, TerminationSignalDuringAJobClosesTheWindowOnlyAfterTheJob) {
   EXPECT_TRUE(WaitUntil([this] { return !frame_->isVisible(); }, 5s));
 }
 
+TEST_F(FrameTest, QuitWhileTheJobEndWaitsOnADialogCancelsItAndCloses) {
+  // No port opens: the failed search leads into the cold boot dialog, which nobody answers.
+  ModalAnswerer answers;
+  answers.Then([this](QWidget*) { frame_->RequestQuit(); });
+  frame_->Action(veltr::kCmdEnterUpgradeMode)->trigger();
+  ASSERT_TRUE(WaitUntil([this] { return !frame_->isVisible(); }, 20s));
+  EXPECT_FALSE(engine_.IsBusy());
+  ASSERT_EQ(answers.ModalClasses().size(), 1u);
+  EXPECT_EQ(answers.ModalClasses()[0], "veltr::CVeltrColdBootDlg");
+}
+
 TEST_F(FrameTest, CaptionIsTheFrameTitleAndTheDeviceName) {
   EXPECT_EQ(frame_->windowTitle(), QStringLiteral("Veltrano Upgrade"));
   doc_.SetTitle("MT10E (Input Output device)");
