@@ -8,9 +8,13 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QPalette>
 #include <QPushButton>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
+
+#include <algorithm>
 
 #include "app/dlg_units.h"
 #include "protocol/device_types.h"
@@ -59,6 +63,11 @@ CVeltrSettingsDlg::CVeltrSettingsDlg(AppSettings& settings, const PackageVersion
   startup_->setChecked(true);
   deviceTypeLabel_ = new QLabel(tr("Device type"), this);
   portLabel_ = new QLabel(tr("Use port"), this);
+  // The two combo boxes sit in different groups; one label width lines them up.
+  const int labelWidth =
+      std::max(deviceTypeLabel_->sizeHint().width(), portLabel_->sizeHint().width());
+  deviceTypeLabel_->setMinimumWidth(labelWidth);
+  portLabel_->setMinimumWidth(labelWidth);
 
   connect(port_, &QComboBox::currentIndexChanged, this, &CVeltrSettingsDlg::ApplyPortRule);
   connect(autoselect_, &QCheckBox::clicked, this, &CVeltrSettingsDlg::OnAutoselectClicked);
@@ -230,7 +239,8 @@ QWidget* CVeltrPreferencesDlg::MakeSerialPortsPage() {
     path->setEditable(true);
     path->setInsertPolicy(QComboBox::NoInsert);
     path->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    path->setMinimumContentsLength(24);
+    // Wide enough for a whole stable name of a common adapter.
+    path->setMinimumContentsLength(44);
     for (const SerialDeviceInfo& device : devices_) {
       // The stable name survives replugging into another socket; the kernel's name does not.
       const std::string& shown = device.byIdPath.empty() ? device.path : device.byIdPath;
@@ -244,9 +254,14 @@ QWidget* CVeltrPreferencesDlg::MakeSerialPortsPage() {
     driver->setObjectName(QStringLiteral("serialDriver%1").arg(i + 1));
     paths_[i] = path;
     drivers_[i] = driver;
-    grid->addWidget(label, i, 0);
-    grid->addWidget(path, i, 1);
-    grid->addWidget(driver, i, 2);
+    // The driver goes under its path: a stable name leaves no room beside it.
+    driver->setIndent(path->style()->pixelMetric(QStyle::PM_ComboBoxFrameWidth) + 2);
+    QPalette muted = driver->palette();
+    muted.setColor(QPalette::WindowText, muted.color(QPalette::PlaceholderText));
+    driver->setPalette(muted);
+    grid->addWidget(label, 2 * i, 0);
+    grid->addWidget(path, 2 * i, 1);
+    grid->addWidget(driver, 2 * i + 1, 1);
     connect(path, &QComboBox::currentTextChanged, this, [this, i] { ShowDriverOf(i); });
     ShowDriverOf(i);
   }

@@ -143,7 +143,10 @@ void CVeltrUserTextDlg::accept() {
     if (Utf8ToAnsi(utf8).size() > kUserTextChars || edit->text().size() > kUserTextMaxChars) {
       refusal = QStringLiteral("Enter no more than %1 characters.").arg(kUserTextMaxChars);
     } else if (const std::string problem = UserTextProblem(i + 1, utf8); !problem.empty()) {
+      // The engine words it as part of a sentence; here it stands alone.
       refusal = QString::fromStdString(problem);
+      refusal[0] = refusal[0].toUpper();
+      refusal += QLatin1Char('.');
     }
     if (!refusal.isEmpty()) {
       QMessageBox box(QMessageBox::Warning, QString::fromLatin1(kApplicationName), refusal,
