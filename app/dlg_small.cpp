@@ -28,7 +28,10 @@ constexpr int kUserTextMaxChars = static_cast<int>(kUserTextChars);
 QLabel* MakeIconLabel(QWidget* parent, QStyle::StandardPixmap which) {
   auto* icon = new QLabel(parent);
   const int size = parent->style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, parent);
-  icon->setPixmap(parent->style()->standardIcon(which, nullptr, parent).pixmap(size, size));
+  // Drawn for the screen's density, so the icon stays sharp on a high-density screen.
+  icon->setPixmap(parent->style()
+                      ->standardIcon(which, nullptr, parent)
+                      .pixmap(QSize(size, size), parent->devicePixelRatio()));
   icon->setAlignment(Qt::AlignTop | Qt::AlignHCenter);
   return icon;
 }
@@ -201,7 +204,7 @@ CAboutDlg::CAboutDlg(QWidget* parent) : QDialog(parent) {
   const int size = style()->pixelMetric(QStyle::PM_MessageBoxIconSize, nullptr, this);
   icon->setPixmap(
       (appIcon.isNull() ? style()->standardIcon(QStyle::SP_MessageBoxInformation) : appIcon)
-          .pixmap(size, size));
+          .pixmap(QSize(size, size), devicePixelRatio()));
   auto* lines = new QVBoxLayout;
   lines->addWidget(new QLabel(QStringLiteral("Veltrano Upgrade Version 1.02.006"), group));
   lines->addWidget(new QLabel(QStringLiteral("Build 13-08-07-B"), group));

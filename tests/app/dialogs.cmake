@@ -1,5 +1,5 @@
 # Tests of the dialogs and of the settings: GoogleTest with a QApplication on the offscreen
-# platform. The screenshots of the dialogs land in this folder of the build.
+# platform (label gui). The screenshots of the dialogs land in this folder of the build.
 find_package(Qt6 REQUIRED COMPONENTS Test)
 add_executable(app_dialogs_tests
   ${CMAKE_CURRENT_LIST_DIR}/dialogs_main.cpp
@@ -13,4 +13,4 @@ target_include_directories(app_dialogs_tests PRIVATE ${CMAKE_CURRENT_LIST_DIR})
 target_compile_definitions(app_dialogs_tests PRIVATE
   VELTR_SCREENSHOT_DIR="${CMAKE_CURRENT_BINARY_DIR}/screenshots")
 gtest_discover_tests(app_dialogs_tests DISCOVERY_TIMEOUT 60
-  PROPERTIES LABELS "unit;gui" ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
+  PROPERTIES LABELS gui ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
