@@ -24,6 +24,7 @@
 #include "devsim/device_table.h"
 #include "e2e/process.h"
 #include "protocol/commands.h"
+#include "support/port_holder.h"
 
 namespace veltr::e2e {
 namespace {
@@ -192,6 +193,66 @@ TEST_F(E2eTest, WithoutAutoselectOnlyTheChosenPortIsTried) {
   EXPECT_EQ(lines[4], "   Searching COM4 ... Skipped");
   EXPECT_EQ(lines[5], "You are connected to MT10E");
 }
+
+// What stands where COM1 points, for the reasons a port does not open.
+enum class PortTrouble { Missing, PlainFile, HeldByAnotherProcess };
+
+struct PortTroubleCase {
+  const char* name;
+  PortTrouble trouble;
+};
+
+void PrintTo(const PortTroubleCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class PortTroubleTest : public E2eTest, public ::testing::WithParamInterface<PortTroubleCase> {};
+
+// The status line keeps the system's words; stderr adds the reason a user can act on.
+TEST_P(PortTroubleTest, StatusLineAndTheReason) {
+  std::string path;
+  std::string reason;
+  std::unique_ptr<test::PortHolderProcess> holder;
+  switch (GetParam().trouble) {
+    case PortTrouble::Missing:
+      path = Missing("ttyUSB7");
+      reason = "COM1: " + path + " does not exist";
+      break;
+    case PortTrouble::PlainFile:
+      path = Missing("notes.txt");
+      std::ofstream(path) << "not a port";
+      reason = "COM1: " + path + " is not a serial device";
+      break;
+    case PortTrouble::HeldByAnotherProcess:
+      path = StartDevice({"--type", "KL1A", "--hw", "101"});
+      holder = std::make_unique<test::PortHolderProcess>(path);
+      ASSERT_TRUE(holder->Holds());
+      reason = "COM1: " + path + " is in use by another program: ";
+      break;
+  }
+  const auto r = Veltr({"info", "--no-autoselect", "--port", "COM1"},
+                       {path, Missing("b"), Missing("c"), Missing("d")});
+  EXPECT_EQ(r.exitCode, 9) << r.out << r.err;
+  EXPECT_TRUE(HasLine(r.out, "   Searching COM1 ... Port not available or used by other program"))
+      << r.out;
+  EXPECT_NE(r.err.find("veltr: " + reason), std::string::npos) << r.err;
+  if (holder) {
+    // The simulator keeps its end of the line open too; the locking process must be among those
+    // named.
+    EXPECT_NE(
+        r.err.find(holder->CommandName() + " (process " + std::to_string(holder->Pid()) + ")"),
+        std::string::npos)
+        << r.err;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    E2e, PortTroubleTest,
+    ::testing::Values(PortTroubleCase{"PathThatDoesNotExist", PortTrouble::Missing},
+                      PortTroubleCase{"FileThatIsNotATty", PortTrouble::PlainFile},
+                      PortTroubleCase{"PortHeldByAnotherProcess",
+                                      PortTrouble::HeldByAnotherProcess}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A device expected at the wrong speed does not hear the search.
 TEST_F(E2eTest, DeviceExpectedAtAnotherSpeedIsNotFound) {
@@ -1023,6 +1084,21 @@ INSTANTIATE_TEST_SUITE_P(
         PackageNoteCase{"RandomBytes", "\x93\x11\xFE\x02\x7Fq\x80\x00\xC1\x0D\x0A\xAB", "",
                         "has no section [KL1A]"}),
     [](const auto& info) { return info.param.name; });
+
+// An installed veltr has no description beside it: the one in the package folder is used.
+TEST_F(E2eTest, DescriptionInThePackageFolderWhenNoneBesideTheProgram) {
+  if (fs::exists(kBin + "/VeltrUpgrade.ini")) {
+    GTEST_SKIP() << "a description lies beside the program";
+  }
+  withIni_ = false;
+  WritePackageFile("VeltrUpgrade.ini", std::string("[KL1A]\nVersion=212\n"));
+  const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101"});
+  const auto r = Veltr({"upgrade"}, OnCom1(tty));
+  EXPECT_EQ(r.exitCode, 64) << r.out << r.err;
+  ASSERT_FALSE(Lines(r.out).empty());
+  EXPECT_EQ(Lines(r.out)[0], "Package description: " + IniPath()) << r.out;
+  EXPECT_EQ(r.err.find("warning"), std::string::npos) << r.err;
+}
 
 struct DamagedVersionCase {
   const char* name;
