@@ -20,6 +20,8 @@
 #include <string>
 #include <vector>
 
+#include <nlohmann/json.hpp>
+
 #include "devsim/device_state.h"
 #include "devsim/device_table.h"
 #include "e2e/process.h"
@@ -884,6 +886,37 @@ TEST_F(E2eTest, PortsListsTheMap) {
   EXPECT_EQ(r.exitCode, 0) << r.err;
   EXPECT_TRUE(HasLine(r.out, "  COM1 -> /dev/ttyUSB7")) << r.out;
   EXPECT_TRUE(HasLine(r.out, "  COM2 -> /dev/ttyS1")) << r.out;
+}
+
+// The same for a script: one object a line, the map in COM order, every device with its stable
+// name and driver (whatever this machine has), the result last.
+TEST_F(E2eTest, PortsAsJson) {
+  const auto r = Veltr({"ports", "--json"}, {"/dev/ttyUSB7", "/dev/serial/by-id/usb-FTDI-if00"});
+  EXPECT_EQ(r.exitCode, 0) << r.err;
+  std::vector<nlohmann::json> events;
+  for (const auto& line : Lines(r.out)) {
+    events.push_back(nlohmann::json::parse(line, nullptr, false));
+    ASSERT_FALSE(events.back().is_discarded()) << line;
+  }
+  ASSERT_GE(events.size(), 5u) << r.out;
+  const std::vector<std::string> paths = {"/dev/ttyUSB7", "/dev/serial/by-id/usb-FTDI-if00",
+                                          "/dev/ttyS2", "/dev/ttyS3"};
+  for (size_t i = 0; i < paths.size(); ++i) {
+    EXPECT_EQ(events[i]["event"], "port-map");
+    EXPECT_EQ(events[i]["port"], "COM" + std::to_string(i + 1));
+    EXPECT_EQ(events[i]["path"], paths[i]);
+  }
+  for (size_t i = paths.size(); i + 1 < events.size(); ++i) {
+    const nlohmann::json& device = events[i];
+    EXPECT_EQ(device["event"], "serial-device") << device;
+    EXPECT_TRUE(device["path"].is_string() && device["stable-name"].is_string() &&
+                device["driver"].is_string() && device["available"].is_boolean())
+        << device;
+    EXPECT_EQ(device["available"].get<bool>(), !device.contains("problem")) << device;
+  }
+  EXPECT_EQ(events.back()["event"], "result");
+  EXPECT_EQ(events.back()["command"], "ports");
+  EXPECT_EQ(events.back()["code"], 0);
 }
 
 // --- signals ---------------------------------------------------------------------------------
