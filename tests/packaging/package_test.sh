@@ -91,7 +91,8 @@ if [ "$mode" = deb ]; then
   expect_file "$root/share/doc/veltrano-upgrade/copyright"
   expect_file "$root/share/doc/veltrano-upgrade/changelog.gz"
 fi
-for entry in "$root"/share/applications/*.desktop; do
+# Desktop entries and icons come with the desktop programs; listed when there.
+for entry in "$root"/share/applications/*.desktop "$root"/share/icons/hicolor/*/apps/*; do
   [ -f "$entry" ] && echo "  ${entry#"$scratch"/}"
 done
 
