@@ -4,6 +4,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "cli/cli_output.h"
 #include "cli/cli_ui.h"
@@ -187,20 +189,61 @@ void RunUntilIdle(UpgradeEngine& engine, CVeltrJobs& jobs, CliOutput& output,
   output.Flush();
 }
 
-int ListPorts(const CVeltrPortMap& map) {
+std::string JsonLine(const nlohmann::json& event) {
+  return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// The stable name is what a user maps a COM port to: /dev/ttyUSB0 goes to whichever adapter
+// was plugged in first, /dev/serial/by-id/... stays with the adapter.
+int ListPortsAsJson(const CVeltrPortMap& map, const std::vector<SerialDeviceInfo>& devices) {
+  for (int i = 0; i < CVeltrPortMap::kSerialPorts; ++i) {
+    std::printf("%s\n", JsonLine({{"event", "port-map"},
+                                  {"port", CVeltrPortMap::ComName(i)},
+                                  {"path", map.PathAt(i)}})
+                            .c_str());
+  }
+  for (const auto& device : devices) {
+    nlohmann::json event = {{"event", "serial-device"},
+                            {"path", device.path},
+                            {"stable-name", device.byIdPath},
+                            {"driver", device.driver},
+                            {"available", device.available}};
+    if (!device.available) {
+      event["problem"] = device.problem;
+    }
+    std::printf("%s\n", JsonLine(event).c_str());
+  }
+  std::printf("%s\n", JsonLine({{"event", "result"},
+                                {"command", "ports"},
+                                {"code", 0},
+                                {"message", std::to_string(devices.size()) + " found"}})
+                          .c_str());
+  return 0;
+}
+
+int ListPorts(const CVeltrPortMap& map, bool json) {
+  const auto devices = ListSerialDevices();
+  if (json) {
+    return ListPortsAsJson(map, devices);
+  }
   std::printf("Port map:\n");
   for (int i = 0; i < CVeltrPortMap::kSerialPorts; ++i) {
     std::printf("  %s -> %s\n", CVeltrPortMap::ComName(i).c_str(), map.PathAt(i).c_str());
   }
-  const auto devices = ListSerialDevices();
   std::printf("Serial devices on this machine:%s\n", devices.empty() ? " none" : "");
   for (const auto& device : devices) {
-    std::printf("  %s%s%s%s  %s\n", device.path.c_str(), device.driver.empty() ? "" : "  (",
-                device.driver.c_str(), device.driver.empty() ? "" : ")",
-                device.available ? "available" : device.problem.c_str());
+    std::printf("  %s%s%s%s  %s\n", TerminalSafe(device.path).c_str(),
+                device.driver.empty() ? "" : "  (", device.driver.c_str(),
+                device.driver.empty() ? "" : ")",
+                device.available ? "available" : TerminalSafe(device.problem).c_str());
     if (!device.byIdPath.empty()) {
-      std::printf("      %s\n", device.byIdPath.c_str());
+      std::printf("      %s\n", TerminalSafe(device.byIdPath).c_str());
     }
+  }
+  const bool anyStableName = std::any_of(
+      devices.begin(), devices.end(), [](const auto& device) { return !device.byIdPath.empty(); });
+  if (anyStableName) {
+    std::printf("Map a port to a stable name: --serial COM1=/dev/serial/by-id/...\n");
   }
   return 0;
 }
@@ -336,6 +379,15 @@ bool TellPackage(const std::string& path, const PackageDescriptionReport& report
   return report.damaged.empty();
 }
 
+// Beside the program first, then the package folder, then the working folder: an installed
+// veltr in /usr/bin works from a package folder.
+std::string LookUpPackageDescription(const Options& options) {
+  std::error_code ec;
+  const std::filesystem::path workDir = std::filesystem::current_path(ec);
+  return FindPackageDescription(ProgramFolder(), options.packageDir,
+                                ec ? std::string() : workDir.string());
+}
+
 int Run(const Options& options, Command command) {
   const char* name = CommandName(command);
   AppSettings settings;
@@ -367,7 +419,7 @@ int Run(const Options& options, Command command) {
     return UsageError(name, options.json, error);
   }
   if (command == Command::Ports) {
-    return ListPorts(portMap);
+    return ListPorts(portMap, options.json);
   }
   if (command == Command::Discover) {
     if (*port != kPortUsb && *port != kPortEthernet) {
@@ -395,7 +447,8 @@ int Run(const Options& options, Command command) {
     return UsageError(name, options.json,
                       "package description \"" + options.iniFile + "\" does not exist");
   }
-  const std::string iniPath = options.iniFile.empty() ? DefaultPackageIniPath() : options.iniFile;
+  const std::string iniPath =
+      options.iniFile.empty() ? LookUpPackageDescription(options) : options.iniFile;
   PackageDescriptionReport packageReport;
   LoadPackageDescription(iniPath, package, &packageReport);
 
@@ -536,7 +589,8 @@ void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads
   sub.add_option("--package", options.packageDir,
                  "Folder with the firmware images and Build.txt (default: current folder)");
   sub.add_option("--ini", options.iniFile,
-                 "Package description (default: VeltrUpgrade.ini beside this program)");
+                 "Package description (default: VeltrUpgrade.ini beside this program, else in "
+                 "the package folder, else in the working folder)");
   if (uploads) {
     sub.add_flag("--no-logic", options.noLogic, "Skip the Logic and DSP upload (nofpga)");
     sub.add_flag("--no-processor", options.noProcessor, "Skip the Processor and HI upload (nouc)");
@@ -597,6 +651,8 @@ int main(int argc, char** argv) {
 
   CLI::App app{"veltr: firmware upgrades of Veltrano devices from the command line"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("veltr ") + VELTR_VERSION,
+                       "Print the version and exit");
   struct Entry {
     const char* name;
     const char* help;
@@ -620,6 +676,10 @@ int main(int argc, char** argv) {
   for (const auto& entry : entries) {
     CLI::App* sub = app.add_subcommand(entry.name, entry.help);
     AddCommonOptions(*sub, options, entry.device, entry.uploads);
+    if (entry.command == Command::Ports) {
+      sub->add_flag("--json", options.json,
+                    "One JSON object per mapped port and per serial device, and a final result");
+    }
     if (entry.command == Command::Discover) {
       sub->add_option("--port", options.port, "Port to list the devices of: USB or Ethernet")
           ->required();
@@ -638,6 +698,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     return ParseFailure(app, argc, argv, e);

@@ -175,6 +175,8 @@ int RunOnNetwork(const Arguments& args, devsim::DeviceState state, devsim::Simul
 
 int main(int argc, char** argv) {
   CLI::App app{"Simulated Veltrano device on a pseudo-terminal"};
+  app.set_version_flag("--version", std::string("veltr-devsim ") + VELTR_VERSION,
+                       "Print the version and exit");
   Arguments args;
   auto word = CLI::Range(0, 65535);
   app.add_option("--type", args.type, "Device type: short name (KL1A, \"PXR(-TP)\") or number");

@@ -21,9 +21,12 @@ namespace veltr {
 
 namespace {
 
+// The package puts the rule in place itself; a build from source has to copy it.
 constexpr const char* kUdevRuleHint =
-    "install packaging/udev/70-veltrano-usb.rules into /etc/udev/rules.d, then unplug and plug "
-    "the device in again";
+    "the udev rule 70-veltrano-usb.rules gives the user at the seat access (the package installs "
+    "it into /usr/lib/udev/rules.d; from a source tree, copy packaging/udev/70-veltrano-usb.rules "
+    "into /etc/udev/rules.d and run \"udevadm control --reload\"), then unplug and plug the "
+    "device in again";
 
 std::string SystemError(const std::string& what, const std::string& node, int error) {
   std::string text = what + " " + node + ": " + std::strerror(error);
