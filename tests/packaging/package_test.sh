@@ -116,7 +116,9 @@ check_version veltr-devsim "veltr-devsim $version"
 for program in VeltrUpgrade SerialUpdaterA SerialUpdaterB SerialUpdaterC; do
   if grep -qw "$program" <<<"$gui_programs"; then
     if [ -x "$root/bin/$program" ]; then
-      check_version "$program" "$version"
+      # The desktop programs carry the version numbers their windows and about boxes show, not
+      # the suite's: the line must name the program and start it without a display.
+      check_version "$program" "$program "
     else
       fail "$program is built but not installed"
     fi
