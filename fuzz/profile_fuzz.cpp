@@ -17,14 +17,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       static_cast<void>(profile.GetString(section, "Length"));
       static_cast<void>(profile.GetStruct(section, "Settings", 16));
     }
-    static_cast<void>(veltr::ParseProfileInteger(std::string(data, data + std::min<size_t>(size, 64))));
+    static_cast<void>(
+        veltr::ParseProfileInteger(std::string(data, data + std::min<size_t>(size, 64))));
   }
   veltr::PackageVersionTable table;
   veltr::PackageDescriptionReport report;
   veltr::LoadPackageDescription(path, table, &report);
   for (int type = 0; type < veltr::kDeviceTypeCount; ++type) {
     static_cast<void>(table.VersionOf(static_cast<veltr::DeviceType>(type)));
-    static_cast<void>(veltr::ProcessorFileName(static_cast<veltr::DeviceType>(type), {1, 4}, table));
+    static_cast<void>(
+        veltr::ProcessorFileName(static_cast<veltr::DeviceType>(type), {1, 4}, table));
   }
   return 0;
 }

@@ -60,8 +60,7 @@ inline bool HasLine(const std::string& text, const std::string& line) {
 class DeviceFolderTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / "veltr-rel-XXXXXX").string();
+    std::string pattern = (std::filesystem::temp_directory_path() / "veltr-rel-XXXXXX").string();
     ASSERT_NE(mkdtemp(pattern.data()), nullptr);
     folder_ = pattern;
     std::filesystem::create_directories(folder_ / "package");
@@ -95,6 +94,15 @@ class DeviceFolderTest : public ::testing::Test {
     auto state = devsim::LoadState(StateDir(), &error);
     EXPECT_TRUE(state) << error;
     return state ? *state : devsim::DeviceState{};
+  }
+
+  // A message as the tables in the documents show it: the test's temporary folder as <tmp>.
+  std::string Shown(std::string text) const {
+    const std::string folder = folder_.string();
+    for (size_t at = text.find(folder); at != std::string::npos; at = text.find(folder, at)) {
+      text.replace(at, folder.size(), "<tmp>");
+    }
+    return text;
   }
 
   std::string StateDir() const { return (folder_ / "device").string(); }

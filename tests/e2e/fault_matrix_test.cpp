@@ -38,9 +38,9 @@ const char* TransportName(Transport transport) {
 
 // What brings the device back after a failed first run.
 enum class Recovery {
-  SameJob,    // the same job again, on the same device
-  PowerCycle, // the device switched off and on (the fault gone with it), then the job
-  ColdBoot,   // switched on as a device that no longer starts: the cold boot pass and the job
+  SameJob,     // the same job again, on the same device
+  PowerCycle,  // the device switched off and on (the fault gone with it), then the job
+  ColdBoot,    // switched on as a device that no longer starts: the cold boot pass and the job
 };
 
 const char* RecoveryText(Recovery recovery) {
@@ -94,7 +94,7 @@ const std::vector<FaultCase> kFaults = {
      Recovery::SameJob,
      {Transport::Serial}},
     {"StrayBytes",
-     "stray bytes before every answer",
+     "stray bytes on the line between answers",
      {"--stray-bytes"},
      Recovery::SameJob,
      {Transport::Serial}},
@@ -188,7 +188,7 @@ class FaultMatrixTest : public DeviceFolderTest, public ::testing::WithParamInte
   }
 
   RunResult Upgrade(const std::string& tty, bool coldBoot = false) {
-    std::vector<std::string> args = {"upgrade", "--yes", "--device-type", "KL1A",
+    std::vector<std::string> args = {"upgrade",         "--yes",  "--device-type", "KL1A",
                                      "--no-autoselect", "--port", "COM1"};
     if (coldBoot) {
       args.push_back("--cold-boot");
@@ -222,8 +222,8 @@ TEST_P(FaultMatrixTest, UpgradeSucceedsOrFailsInWordsAndTheDeviceRecovers) {
   const std::string message = Outcome(first.out);
   const std::string failedLine = FailedLine(first.out);
   auto device = Peek(StateDir());
-  const bool flashHoldsImage =
-      device.LogicBytes(logic.size()) == logic && device.ProcessorBytes(processor.size()) == processor;
+  const bool flashHoldsImage = device.LogicBytes(logic.size()) == logic &&
+                               device.ProcessorBytes(processor.size()) == processor;
   std::ostringstream cells;
   cells << first.exitCode << ", " << (message.empty() ? "(none)" : message) << " | "
         << (failedLine.empty() ? "-" : failedLine) << " | "

@@ -64,8 +64,8 @@ class PowerLossTest : public DeviceFolderTest {
   }
 
   std::vector<std::string> Upgrade(bool coldBoot = false) const {
-    std::vector<std::string> args = {"upgrade", "--yes", "--no-logic", "--device-type", "KL1A",
-                                     "--no-autoselect", "--port", "COM1"};
+    std::vector<std::string> args = {"upgrade", "--yes",           "--no-logic", "--device-type",
+                                     "KL1A",    "--no-autoselect", "--port",     "COM1"};
     if (coldBoot) {
       args.push_back("--cold-boot");
     }
@@ -124,7 +124,7 @@ TEST_F(PowerLossTest, VeltrKilledMidUploadIsRecoveredByTheNextRun) {
   const std::string tty = StartDevice({"--type", "KL1A", "--hw", "101", "--slow", "10"});
   SignalPlan plan;
   plan.signal = SIGKILL;
-  plan.after = "   Uploading 1 block of 40";
+  plan.after = "   Uploading 1 block of 41";
   const auto killed = Veltr(Upgrade(), tty, &plan);
   ASSERT_GE(killed.signalledAt, 0) << "the upload never started: " << killed.out << killed.err;
   EXPECT_EQ(killed.exitCode, 128 + SIGKILL);
@@ -140,7 +140,7 @@ TEST_F(PowerLossTest, VeltrKilledThenDevicePowerLostIsRecoveredByTheColdBoot) {
   StartDevice({"--type", "KL1A", "--hw", "101", "--slow", "10"});
   SignalPlan plan;
   plan.signal = SIGKILL;
-  plan.after = "   Uploading 1 block of 40";
+  plan.after = "   Uploading 1 block of 41";
   const auto killed = Veltr(Upgrade(), sims_.front()->SlavePath(), &plan);
   ASSERT_GE(killed.signalledAt, 0) << killed.out << killed.err;
   sims_.front()->Kill();
@@ -340,7 +340,8 @@ TEST_P(SideInputTest, UpgradeGoesThroughInBoundedTime) {
     const size_t at = r.err.find(c.warning);
     EXPECT_NE(at, std::string::npos) << r.err;
     if (at != std::string::npos) {
-      warning = "warning: " + r.err.substr(at, r.err.find('\n', at) - at) + "; ";
+      const size_t start = r.err.rfind('\n', at) + 1;  // npos + 1: the first line
+      warning = Shown(r.err.substr(start, r.err.find('\n', at) - start)) + "; ";
     }
   }
   RecordRefusal(std::string("50-") + c.name, c.input, r.exitCode,
@@ -360,16 +361,14 @@ TEST_P(SideInputTest, UpgradeGoesThroughInBoundedTime) {
 INSTANTIATE_TEST_SUITE_P(
     E2e, SideInputTest,
     ::testing::Values(
-        SideInputCase{"DescriptionOfRandomBytes", "`VeltrUpgrade.ini` of 64 KiB random bytes",
-                      [](const fs::path& p) {
-                        WriteBytes(p / "VeltrUpgrade.ini", RandomText(64 << 10, 1));
-                      },
-                      "has no section [KL1A]", 0},
+        SideInputCase{
+            "DescriptionOfRandomBytes", "`VeltrUpgrade.ini` of 64 KiB random bytes",
+            [](const fs::path& p) { WriteBytes(p / "VeltrUpgrade.ini", RandomText(64 << 10, 1)); },
+            "has no section [KL1A]", 0},
         SideInputCase{"DescriptionWithA10MBLine", "`VeltrUpgrade.ini` with a line of 10 MB",
                       [](const fs::path& p) {
-                        WriteBytes(p / "VeltrUpgrade.ini",
-                                   "[KL1A]\nVersion=211\nNote=" + std::string(10 << 20, 'x') +
-                                       "\n");
+                        WriteBytes(p / "VeltrUpgrade.ini", "[KL1A]\nVersion=211\nNote=" +
+                                                               std::string(10 << 20, 'x') + "\n");
                       },
                       "VeltrUpgrade.ini", 0},
         SideInputCase{"BinaryBuildText", "binary \"Build.txt\"",
@@ -381,7 +380,8 @@ INSTANTIATE_TEST_SUITE_P(
                       "", 30},
         SideInputCase{"BuildText10MB", "\"Build.txt\" of 10 MB",
                       [](const fs::path& p) {
-                        WriteBytes(p / "Build.txt", "Build 13-12-10-A" + std::string(10 << 20, ' '));
+                        WriteBytes(p / "Build.txt",
+                                   "Build 13-12-10-A" + std::string(10 << 20, ' '));
                       },
                       "", 30}),
     [](const auto& info) { return info.param.name; });
@@ -404,7 +404,8 @@ class BadPortTest : public DeviceFolderTest, public ::testing::WithParamInterfac
 TEST_P(BadPortTest, OpenFailsAtOnceWithTheSystemsReason) {
   const auto& c = GetParam();
   const std::string path = c.make(folder_);
-  const auto r = Veltr({"info", "--no-autoselect", "--port", "COM1", "--device-type", "KL1A"}, path);
+  const auto r =
+      Veltr({"info", "--no-autoselect", "--port", "COM1", "--device-type", "KL1A"}, path);
   EXPECT_EQ(r.exitCode, 9) << r.out << r.err;
   EXPECT_TRUE(HasLine(r.out, "   Searching COM1 ... Port not available or used by other program"))
       << r.out;
@@ -412,9 +413,10 @@ TEST_P(BadPortTest, OpenFailsAtOnceWithTheSystemsReason) {
   const size_t at = r.err.find(said);
   EXPECT_NE(at, std::string::npos) << r.err;
   EXPECT_LT(r.seconds, 10.0) << "an open that fails takes no wait";
-  const std::string line = at == std::string::npos ? r.err : r.err.substr(at, r.err.find('\n', at) - at);
+  const std::string line =
+      at == std::string::npos ? r.err : r.err.substr(at, r.err.find('\n', at) - at);
   RecordRefusal(std::string("60-") + c.name, c.input, r.exitCode,
-                "\"Port not available or used by other program\"; " + line, r.seconds);
+                "\"Port not available or used by other program\"; " + Shown(line), r.seconds);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -427,16 +429,17 @@ INSTANTIATE_TEST_SUITE_P(
                       WriteBytes(f / "file", "not a tty");
                       return (f / "file").string();
                     },
-                    ""},
-        BadPortCase{"Folder", "port: a folder", [](const fs::path& f) { return f.string(); }, ""},
+                    " is not a serial device"},
+        BadPortCase{"Folder", "port: a folder", [](const fs::path& f) { return f.string(); },
+                    " is not a serial device"},
         BadPortCase{"Fifo", "port: a FIFO",
                     [](const fs::path& f) {
                       mkfifo((f / "fifo").c_str(), 0644);
                       return (f / "fifo").string();
                     },
-                    ""},
+                    " is not a serial device"},
         BadPortCase{"Missing", "port: a path that does not exist",
-                    [](const fs::path& f) { return (f / "nothing").string(); }, ""}),
+                    [](const fs::path& f) { return (f / "nothing").string(); }, " does not exist"}),
     [](const auto& info) { return info.param.name; });
 
 }  // namespace
