@@ -178,22 +178,32 @@ class FaultMatrixTest : public DeviceFolderTest, public ::testing::WithParamInte
     return state ? *state : devsim::DeviceState{};
   }
 
+  // The device of the case's transport, with the faults given; returns where veltr finds it (for
+  // serial the slave tty). A new transport adds its start here and its veltr options below.
   std::string StartLink(const std::vector<std::string>& faults, bool dead = false) {
     std::vector<std::string> args = {"--type", "KL1A", "--hw", "101"};
     if (dead) {
       args.insert(args.end(), {"--start", "dead", "--power-up-after", "1500"});
     }
     args.insert(args.end(), faults.begin(), faults.end());
-    return StartDevice(args);
+    switch (GetParam().transport) {
+      case Transport::Serial:
+        return StartDevice(args);
+    }
+    return "";
   }
 
-  RunResult Upgrade(const std::string& tty, bool coldBoot = false) {
-    std::vector<std::string> args = {"upgrade",         "--yes",  "--device-type", "KL1A",
-                                     "--no-autoselect", "--port", "COM1"};
+  RunResult Upgrade(const std::string& where, bool coldBoot = false) {
+    std::vector<std::string> args = {"upgrade", "--yes", "--device-type", "KL1A"};
+    switch (GetParam().transport) {
+      case Transport::Serial:
+        args.insert(args.end(), {"--no-autoselect", "--port", "COM1"});
+        break;
+    }
     if (coldBoot) {
       args.push_back("--cold-boot");
     }
-    return Veltr(args, tty);
+    return Veltr(args, where);
   }
 
   // Writes this case's row and rewrites the table from every row present.
