@@ -84,26 +84,39 @@ std::optional<PortId> CliUi::ColdBoot(PortId searchedPort, bool searchedAll) {
   }
 }
 
-std::string FoundDeviceHeading() {
+std::string FoundDeviceHeading(bool withAddress) {
   char line[128];
-  std::snprintf(line, sizeof line, "%3s  %-14s %-14s %-14s %s", "#", "Type", "Serial number",
-                "Mode", "Status");
+  if (withAddress) {
+    std::snprintf(line, sizeof line, "%3s  %-14s %-14s %-16s %-14s %s", "#", "Type",
+                  "Serial number", "IP address", "Mode", "Status");
+  } else {
+    std::snprintf(line, sizeof line, "%3s  %-14s %-14s %-14s %s", "#", "Type", "Serial number",
+                  "Mode", "Status");
+  }
   return line;
 }
 
 std::string FoundDeviceLine(size_t row, const FoundDevice& device) {
+  char line[192];
+  if (!device.address.empty()) {
+    // A network device said what it is in its discovery answer, reachable or not.
+    std::snprintf(line, sizeof line, "%3zu  %-14s %-14s %-16s %-14s %s", row,
+                  GetShortName(device.type), device.serialNumber.c_str(), device.address.c_str(),
+                  ModeText(device.mode), DeviceStatusText(device.status));
+    return line;
+  }
   const bool answered = device.status == kDeviceOk;
-  char line[160];
   std::snprintf(line, sizeof line, "%3zu  %-14s %-14s %-14s %s", row,
                 answered ? GetShortName(device.type) : "-",
                 answered ? device.serialNumber.c_str() : "-",
                 answered ? ModeText(device.mode) : "-", DeviceStatusText(device.status));
-  return device.address.empty() ? std::string(line) : std::string(line) + "  " + device.address;
+  return line;
 }
 
 void PrintFoundDevices(CliOutput& output, const std::vector<FoundDevice>& found) {
   if (!output.Json()) {
-    output.Note(FoundDeviceHeading());
+    const bool withAddress = !found.empty() && !found.front().address.empty();
+    output.Note(FoundDeviceHeading(withAddress));
   }
   for (size_t i = 0; i < found.size(); ++i) {
     output.FoundDeviceRow(i + 1, found[i], FoundDeviceLine(i + 1, found[i]));
@@ -115,16 +128,20 @@ std::optional<FoundDevice> CliUi::SelectDevice(PortId port, const std::vector<Fo
     for (const FoundDevice& device : found) {
       if (device.status == kDeviceOk) {
         output_.Note(std::string("Taking the first device that answered on ") + PortNameOf(port) +
-                     " (--first): " + device.serialNumber);
+                     " (--first): " + device.serialNumber +
+                     (device.address.empty() ? "" : " at " + device.address));
         return device;
       }
     }
   }
   output_.Note(std::string("Devices found on ") + PortNameOf(port) + ":");
   PrintFoundDevices(output_, found);
-  output_.Note(answers_.first ? "None of them answered."
-                              : "Choose one with --serial-number SN, or take the first that "
-                                "answered with --first.");
+  const char* choose = port == kPortEthernet
+                           ? "Choose one with --address ADDR, or take the first that is Ok with "
+                             "--first."
+                           : "Choose one with --serial-number SN, or take the first that "
+                             "answered with --first.";
+  output_.Note(answers_.first ? "None of them answered." : choose);
   return std::nullopt;
 }
 

@@ -13,7 +13,7 @@ namespace veltr::cli {
 // The dialogs of a job, answered on a terminal or by the command line's options.
 // The heading and one line for each device of a listing: row number, type, serial number, mode
 // and status. Devices that did not answer have no type, serial number or mode to show.
-std::string FoundDeviceHeading();
+std::string FoundDeviceHeading(bool withAddress = false);
 std::string FoundDeviceLine(size_t row, const FoundDevice& device);
 // Every device of the list, in its order.
 void PrintFoundDevices(CliOutput& output, const std::vector<FoundDevice>& found);

@@ -4,6 +4,7 @@
 #include <strings.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include <CLI/CLI.hpp>
+#include <nlohmann/json.hpp>
 
 #include "cli/cli_output.h"
 #include "cli/cli_ui.h"
@@ -42,7 +44,8 @@ struct Options {
   std::string deviceType = "KL1A";
   std::vector<std::string> serialMaps;
   std::string serialNumber;  // USB: the device to connect to
-  bool first = false;        // USB: take the first device that answered a listing
+  std::string address;       // Ethernet: the device to connect to, dotted or by host name
+  bool first = false;        // USB, Ethernet: take the first device that answered a listing
   bool coldBoot = false;
   std::string packageDir;
   std::string iniFile;
@@ -186,20 +189,61 @@ void RunUntilIdle(UpgradeEngine& engine, CVeltrJobs& jobs, CliOutput& output,
   output.Flush();
 }
 
-int ListPorts(const CVeltrPortMap& map) {
+std::string JsonLine(const nlohmann::json& event) {
+  return event.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+// The stable name is what a user maps a COM port to: /dev/ttyUSB0 goes to whichever adapter
+// was plugged in first, /dev/serial/by-id/... stays with the adapter.
+int ListPortsAsJson(const CVeltrPortMap& map, const std::vector<SerialDeviceInfo>& devices) {
+  for (int i = 0; i < CVeltrPortMap::kSerialPorts; ++i) {
+    std::printf("%s\n", JsonLine({{"event", "port-map"},
+                                  {"port", CVeltrPortMap::ComName(i)},
+                                  {"path", map.PathAt(i)}})
+                            .c_str());
+  }
+  for (const auto& device : devices) {
+    nlohmann::json event = {{"event", "serial-device"},
+                            {"path", device.path},
+                            {"stable-name", device.byIdPath},
+                            {"driver", device.driver},
+                            {"available", device.available}};
+    if (!device.available) {
+      event["problem"] = device.problem;
+    }
+    std::printf("%s\n", JsonLine(event).c_str());
+  }
+  std::printf("%s\n", JsonLine({{"event", "result"},
+                                {"command", "ports"},
+                                {"code", 0},
+                                {"message", std::to_string(devices.size()) + " found"}})
+                          .c_str());
+  return 0;
+}
+
+int ListPorts(const CVeltrPortMap& map, bool json) {
+  const auto devices = ListSerialDevices();
+  if (json) {
+    return ListPortsAsJson(map, devices);
+  }
   std::printf("Port map:\n");
   for (int i = 0; i < CVeltrPortMap::kSerialPorts; ++i) {
     std::printf("  %s -> %s\n", CVeltrPortMap::ComName(i).c_str(), map.PathAt(i).c_str());
   }
-  const auto devices = ListSerialDevices();
   std::printf("Serial devices on this machine:%s\n", devices.empty() ? " none" : "");
   for (const auto& device : devices) {
-    std::printf("  %s%s%s%s  %s\n", device.path.c_str(), device.driver.empty() ? "" : "  (",
-                device.driver.c_str(), device.driver.empty() ? "" : ")",
-                device.available ? "available" : device.problem.c_str());
+    std::printf("  %s%s%s%s  %s\n", TerminalSafe(device.path).c_str(),
+                device.driver.empty() ? "" : "  (", device.driver.c_str(),
+                device.driver.empty() ? "" : ")",
+                device.available ? "available" : TerminalSafe(device.problem).c_str());
     if (!device.byIdPath.empty()) {
-      std::printf("      %s\n", device.byIdPath.c_str());
+      std::printf("      %s\n", TerminalSafe(device.byIdPath).c_str());
     }
+  }
+  const bool anyStableName = std::any_of(
+      devices.begin(), devices.end(), [](const auto& device) { return !device.byIdPath.empty(); });
+  if (anyStableName) {
+    std::printf("Map a port to a stable name: --serial COM1=/dev/serial/by-id/...\n");
   }
   return 0;
 }
@@ -207,24 +251,19 @@ int ListPorts(const CVeltrPortMap& map) {
 // Every device on the port, as a listing Open finds it; no job runs and no device is changed.
 int Discover(const Options& options, PortId port, const CVeltrPortMap& map) {
   CliOutput output(stdout, isatty(STDOUT_FILENO) != 0, options.json);
-  if (port == kPortEthernet) {
-    const std::string text = "discovery on Ethernet is not available yet";
-    std::fprintf(stderr, "veltr: %s\n", text.c_str());
-    output.Result("discover", static_cast<int32_t>(ConnectResult::NoDeviceFound), text);
-    return static_cast<int>(ConnectResult::NoDeviceFound);
-  }
   CVeltrPortSet ports = MakeSystemPorts(map);
-  IVeltrPort& usb = ports.For(kPortUsb);
+  IVeltrPort& listing = ports.For(port);
   PortSettings settings;
-  settings.name = PortNameOf(kPortUsb);
-  const ConnectResult result = usb.Open(settings);
-  const std::vector<FoundDevice> found = usb.FoundDevices();
-  const std::string reason = usb.LastError();
+  settings.name = PortNameOf(port);
+  settings.udpPort = kDeviceUdpPort;
+  const ConnectResult result = listing.Open(settings);
+  const std::vector<FoundDevice> found = listing.FoundDevices();
+  const std::string reason = listing.LastError();
   if (!reason.empty()) {
     Warn(output, reason);
   }
   if (result != ConnectResult::SelectionRequired || found.empty()) {
-    output.Note("No device found on USB.");
+    output.Note(std::string("No device found on ") + PortNameOf(port) + ".");
     output.Result("discover", static_cast<int32_t>(ConnectResult::NoDeviceFound),
                   ConnectResultText(ConnectResult::NoDeviceFound));
     return static_cast<int>(ConnectResult::NoDeviceFound);
@@ -340,6 +379,15 @@ bool TellPackage(const std::string& path, const PackageDescriptionReport& report
   return report.damaged.empty();
 }
 
+// Beside the program first, then the package folder, then the working folder: an installed
+// veltr in /usr/bin works from a package folder.
+std::string LookUpPackageDescription(const Options& options) {
+  std::error_code ec;
+  const std::filesystem::path workDir = std::filesystem::current_path(ec);
+  return FindPackageDescription(ProgramFolder(), options.packageDir,
+                                ec ? std::string() : workDir.string());
+}
+
 int Run(const Options& options, Command command) {
   const char* name = CommandName(command);
   AppSettings settings;
@@ -371,7 +419,7 @@ int Run(const Options& options, Command command) {
     return UsageError(name, options.json, error);
   }
   if (command == Command::Ports) {
-    return ListPorts(portMap);
+    return ListPorts(portMap, options.json);
   }
   if (command == Command::Discover) {
     if (*port != kPortUsb && *port != kPortEthernet) {
@@ -379,8 +427,14 @@ int Run(const Options& options, Command command) {
     }
     return Discover(options, *port, portMap);
   }
-  if ((!options.serialNumber.empty() || options.first) && *port != kPortUsb) {
-    return UsageError(name, options.json, "--serial-number and --first are used with --port USB");
+  if (!options.serialNumber.empty() && *port != kPortUsb) {
+    return UsageError(name, options.json, "--serial-number is used with --port USB");
+  }
+  if (!options.address.empty() && *port != kPortEthernet) {
+    return UsageError(name, options.json, "--address is used with --port Ethernet");
+  }
+  if (options.first && *port != kPortUsb && *port != kPortEthernet) {
+    return UsageError(name, options.json, "--first is used with --port USB or Ethernet");
   }
   if (command == Command::UserText && !CheckUserTexts(options, error)) {
     return UsageError(name, options.json, error);
@@ -393,7 +447,8 @@ int Run(const Options& options, Command command) {
     return UsageError(name, options.json,
                       "package description \"" + options.iniFile + "\" does not exist");
   }
-  const std::string iniPath = options.iniFile.empty() ? DefaultPackageIniPath() : options.iniFile;
+  const std::string iniPath =
+      options.iniFile.empty() ? LookUpPackageDescription(options) : options.iniFile;
   PackageDescriptionReport packageReport;
   LoadPackageDescription(iniPath, package, &packageReport);
 
@@ -415,6 +470,7 @@ int Run(const Options& options, Command command) {
   CliUi ui(output, answers);
   CVeltrJobs jobs(engine, ui);
   jobs.PresetUsbDevice(options.serialNumber);
+  jobs.PresetEthernetDevice(options.address);
   SignalState signals;
 
   // A damaged description must not lead to the device: refused before the search.
@@ -518,8 +574,11 @@ void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads
   sub.add_option("--serial-number", options.serialNumber,
                  "With --port USB: the device to connect to, by its serial number (e.g. A07-0625)")
       ->type_name("SN");
+  sub.add_option("--address", options.address,
+                 "With --port Ethernet: the device to connect to, by IPv4 address or host name");
   sub.add_flag("--first", options.first,
-               "With --port USB and no --serial-number: take the first device listed as Ok");
+               "With --port USB or Ethernet and no device named: take the first device listed "
+               "as Ok");
   sub.add_flag("--autoselect,!--no-autoselect", options.autoselect,
                "Try every serial port (default) or only --port");
   sub.add_option("--device-type", options.deviceType,
@@ -530,7 +589,8 @@ void AddCommonOptions(CLI::App& sub, Options& options, bool device, bool uploads
   sub.add_option("--package", options.packageDir,
                  "Folder with the firmware images and Build.txt (default: current folder)");
   sub.add_option("--ini", options.iniFile,
-                 "Package description (default: VeltrUpgrade.ini beside this program)");
+                 "Package description (default: VeltrUpgrade.ini beside this program, else in "
+                 "the package folder, else in the working folder)");
   if (uploads) {
     sub.add_flag("--no-logic", options.noLogic, "Skip the Logic and DSP upload (nofpga)");
     sub.add_flag("--no-processor", options.noProcessor, "Skip the Processor and HI upload (nouc)");
@@ -591,6 +651,8 @@ int main(int argc, char** argv) {
 
   CLI::App app{"veltr: firmware upgrades of Veltrano devices from the command line"};
   app.require_subcommand(1);
+  app.set_version_flag("--version", std::string("veltr ") + VELTR_VERSION,
+                       "Print the version and exit");
   struct Entry {
     const char* name;
     const char* help;
@@ -608,13 +670,18 @@ int main(int argc, char** argv) {
       {"boot", "Take the device out of upgrade mode", Command::Boot, true, false},
       {"ports", "List this machine's serial devices and the COM port map", Command::Ports, false,
        false},
-      {"discover", "List every device found on --port USB", Command::Discover, false, false},
+      {"discover", "List every device found on --port USB or Ethernet", Command::Discover, false,
+       false},
   };
   for (const auto& entry : entries) {
     CLI::App* sub = app.add_subcommand(entry.name, entry.help);
     AddCommonOptions(*sub, options, entry.device, entry.uploads);
+    if (entry.command == Command::Ports) {
+      sub->add_flag("--json", options.json,
+                    "One JSON object per mapped port and per serial device, and a final result");
+    }
     if (entry.command == Command::Discover) {
-      sub->add_option("--port", options.port, "Port to list the devices of: USB (or Ethernet)")
+      sub->add_option("--port", options.port, "Port to list the devices of: USB or Ethernet")
           ->required();
       sub->add_flag("--json", options.json, "One JSON object per device, and a final result");
     }
@@ -631,6 +698,8 @@ int main(int argc, char** argv) {
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
     return ParseFailure(app, argc, argv, e);

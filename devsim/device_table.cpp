@@ -100,4 +100,27 @@ std::uint32_t ProcessorPageLimit(int type) {
   return 55;
 }
 
+std::optional<UsbCode> UsbCodeOfType(int type) {
+  // The R-FX boards answer with the shared code 0x94 and tell themselves apart by the variant;
+  // the other boards have a code of their own and a variant of 0.
+  struct Row {
+    int type;
+    UsbCode usb;
+  };
+  static constexpr Row kRows[] = {
+      {0, {0x60, 0}},  {1, {0x61, 0}},  {2, {0x62, 0}},  {3, {0x70, 0}},  {4, {0x71, 0}},
+      {5, {0x50, 0}},  {6, {0x51, 0}},  {7, {0x54, 0}},  {8, {0x56, 0}},  {10, {0x31, 0}},
+      {13, {0x80, 0}}, {14, {0x86, 0}}, {15, {0x83, 0}}, {16, {0x81, 0}}, {17, {0x84, 0}},
+      {18, {0x44, 0}}, {19, {0x45, 0}}, {22, {0x52, 0}}, {24, {0x90, 0}}, {25, {0x94, 0}},
+      {27, {0x94, 5}}, {28, {0x94, 6}}, {29, {0x94, 7}}, {30, {0x47, 0}}, {31, {0x94, 10}},
+      {32, {0x10, 0}},
+  };
+  for (const Row& row : kRows) {
+    if (row.type == type) {
+      return row.usb;
+    }
+  }
+  return std::nullopt;
+}
+
 }  // namespace devsim

@@ -41,4 +41,12 @@ int BaudOfType(int type);
 // Highest processor page index the device's flash accepts.
 std::uint32_t ProcessorPageLimit(int type);
 
+// What a device says of itself in its USB identify answer: the device code, and the variant byte
+// that tells the members of code 0x94 apart. Nothing for a type without a USB interface.
+struct UsbCode {
+  std::uint8_t code;
+  std::uint8_t variant;
+};
+std::optional<UsbCode> UsbCodeOfType(int type);
+
 }  // namespace devsim

@@ -1,20 +1,24 @@
-// veltr-devsim: one simulated device on a fresh pseudo-terminal. Prints the slave's path as its
-// first line and runs until SIGTERM or SIGINT; SIGUSR1 powers up a dead device (cold boot).
+// veltr-devsim: one simulated device on a fresh pseudo-terminal, or with --udp on the network.
+// Prints the slave's path (or ADDR:7890) as its first line and runs until SIGTERM or SIGINT;
+// SIGUSR1 powers up a dead device (cold boot).
 #include <signal.h>
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <iterator>
 #include <mutex>
 
 #include "devsim/device_state.h"
 #include "devsim/device_table.h"
 #include "devsim/pty.h"
 #include "devsim/simulator.h"
+#include "devsim/udp.h"
 
 namespace {
 
@@ -31,6 +35,7 @@ struct Arguments {
   std::string stateDir;
   std::string link;
   std::string start = "firmware";
+  std::string processorWrites = "pages";
   std::optional<int> powerUpAfter;
   std::vector<std::uint32_t> dropPages;
   std::vector<std::uint32_t> corruptPages;
@@ -44,6 +49,15 @@ struct Arguments {
   std::optional<std::uint32_t> restartAfterPages;
   bool wireSpeed = false;
   bool verbose = false;
+  bool usb = false;
+  bool olderIdentify = false;
+  bool shortIdentifyOnly = false;
+  std::optional<std::uint32_t> unplugAfterPages;
+  std::string udpAddress;
+  int discoveryLength = 30;
+  int discoveryDelayMs = 0;
+  bool shortFormsOnly = false;
+  std::optional<int> consoleMode;  // default: 1 on USB, 0 on the network
 };
 
 std::optional<std::uint16_t> Word(const std::optional<int>& value) {
@@ -115,10 +129,57 @@ void RemoveLink(const std::string& link, const std::string& target) {
   }
 }
 
+// Waits for the end signal, powering up a dead device on SIGUSR1.
+void WaitForEnd(devsim::Simulator& simulator, const sigset_t& signals) {
+  for (;;) {
+    const int signal = sigwaitinfo(&signals, nullptr);
+    if (signal == SIGUSR1) {
+      simulator.PowerUp();
+    } else if (signal > 0) {
+      return;
+    }
+  }
+}
+
+int RunOnNetwork(const Arguments& args, devsim::DeviceState state, devsim::SimulatorOptions options,
+                 const sigset_t& signals) {
+  devsim::UdpEndpoint endpoint;
+  std::string error;
+  if (!devsim::OpenUdpEndpoint(args.udpAddress, devsim::kDeviceUdpPort, endpoint, &error)) {
+    ToStderr("veltr-devsim: " + error);
+    return 1;
+  }
+  devsim::NetworkLink link;
+  link.broadcastFd = endpoint.broadcast;
+  std::copy(std::begin(endpoint.ip), std::end(endpoint.ip), std::begin(link.ip));
+  link.discoveryLength = args.discoveryLength;
+  link.discoveryDelayMs = args.discoveryDelayMs;
+  link.shortFormsOnly = args.shortFormsOnly;
+  link.consoleModeByte = static_cast<std::uint8_t>(args.consoleMode.value_or(0));
+  options.network = link;
+  int status = 0;
+  {
+    devsim::Simulator simulator(endpoint.unicast, std::move(state), options);
+    if (!simulator.Start(&error)) {
+      ToStderr("veltr-devsim: " + error);
+      status = 1;
+    } else {
+      std::printf("%s:%u\n", args.udpAddress.c_str(), unsigned{devsim::kDeviceUdpPort});
+      std::fflush(stdout);
+      WaitForEnd(simulator, signals);
+      simulator.Stop();
+    }
+  }
+  devsim::CloseUdpEndpoint(endpoint);
+  return status;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CLI::App app{"Simulated Veltrano device on a pseudo-terminal"};
+  app.set_version_flag("--version", std::string("veltr-devsim ") + VELTR_VERSION,
+                       "Print the version and exit");
   Arguments args;
   auto word = CLI::Range(0, 65535);
   app.add_option("--type", args.type, "Device type: short name (KL1A, \"PXR(-TP)\") or number");
@@ -135,7 +196,10 @@ int main(int argc, char** argv) {
   app.add_option("--state", args.stateDir, "Folder holding the device's memory across runs");
   app.add_option("--link", args.link, "Symlink to the slave, removed on exit");
   app.add_option("--start", args.start, "Start state")
-      ->check(CLI::IsMember({"firmware", "program", "loader", "dead"}));
+      ->check(CLI::IsMember({"firmware", "program", "loader", "dead", "upgrade"}));
+  app.add_option("--processor-writes", args.processorWrites,
+                 "How the loader takes the processor image")
+      ->check(CLI::IsMember({"pages", "words", "blocks"}));
   app.add_option("--power-up-after", args.powerUpAfter, "Dead device powers up after MS")
       ->check(CLI::NonNegativeNumber);
   app.add_option("--drop-page", args.dropPages, "Leave the N-th page frame unanswered")
@@ -165,6 +229,26 @@ int main(int argc, char** argv) {
       ->check(CLI::PositiveNumber);
   app.add_flag("--wire-speed", args.wireSpeed, "Pace bytes at the line's baud rate");
   app.add_flag("--verbose", args.verbose, "One line per transaction on stderr");
+  app.add_flag("--usb", args.usb, "Be the device's USB HID interface: 64-byte reports each way");
+  app.add_flag("--older-identify", args.olderIdentify,
+               "USB: identify answers in the older layouts, without the variant byte");
+  app.add_flag("--short-identify-only", args.shortIdentifyOnly,
+               "USB: leave the addressed identify and mode requests unanswered");
+  app.add_option("--unplug-after-pages", args.unplugAfterPages,
+                 "USB: pull the cable when the page frame after N answered ones arrives");
+  app.add_option("--udp", args.udpAddress,
+                 "Be a network device at this IPv4 address (UDP port 7890) instead of a tty");
+  app.add_option("--discovery-length", args.discoveryLength,
+                 "Length byte of the discovery answer: 30, or 19 for older devices")
+      ->check(CLI::IsMember({19, 30}));
+  app.add_option("--discovery-delay", args.discoveryDelayMs, "Answer a discovery after MS")
+      ->check(CLI::NonNegativeNumber);
+  app.add_flag("--short-forms-only", args.shortFormsOnly,
+               "Answer only the short identify and mode requests, as older devices do");
+  app.add_option("--console-mode", args.consoleMode,
+                 "Mode byte the console firmware reports (0 Veltrano, 1-3 Halvik, ...; "
+                 "default 1 on USB, 0 on the network)")
+      ->check(CLI::Range(0, 253));
   CLI11_PARSE(app, argc, argv);
 
   std::string error;
@@ -183,6 +267,7 @@ int main(int argc, char** argv) {
   devsim::SimulatorOptions options;
   options.start = *devsim::ParseMode(args.start);
   options.powerUpAfterMs = args.powerUpAfter;
+  options.processorWrites = *devsim::ParseProcessorWrites(args.processorWrites);
   options.faults.dropPages = args.dropPages;
   options.faults.corruptPages = args.corruptPages;
   options.faults.silentAfterPages = args.silentAfterPages;
@@ -199,6 +284,15 @@ int main(int argc, char** argv) {
   if (args.verbose) {
     options.log = ToStderr;
   }
+  options.usb.enabled = args.usb;
+  options.usb.consoleMode = static_cast<std::uint8_t>(args.consoleMode.value_or(1));
+  options.usb.olderLayout = args.olderIdentify;
+  options.usb.shortOnly = args.shortIdentifyOnly;
+  options.faults.unplugAfterPages = args.unplugAfterPages;
+  if (args.unplugAfterPages && !args.usb) {
+    ToStderr("veltr-devsim: --unplug-after-pages needs --usb");
+    return 2;
+  }
 
   // Signals are taken by sigwait on this thread only; the simulator's thread inherits the mask.
   sigset_t signals;
@@ -207,6 +301,10 @@ int main(int argc, char** argv) {
     sigaddset(&signals, signal);
   }
   pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+  if (!args.udpAddress.empty()) {
+    return RunOnNetwork(args, std::move(*state), options, signals);
+  }
 
   devsim::PtyPair pty;
   if (!devsim::OpenPtyPair(pty, &error)) {
@@ -218,6 +316,15 @@ int main(int argc, char** argv) {
     devsim::ClosePtyPair(pty);
     return 1;
   }
+  // The cable pulled: the node goes away and its reader sees the line hang up. Runs on the
+  // simulator's thread, which touches the line no more; this thread only closes it after
+  // Stop().
+  options.unplug = [&pty, &args] {
+    if (!args.link.empty()) {
+      RemoveLink(args.link, pty.slavePath);
+    }
+    devsim::ClosePtyPair(pty);
+  };
   int status = 0;
   {
     devsim::Simulator simulator(pty.master, std::move(*state), options);
@@ -227,14 +334,7 @@ int main(int argc, char** argv) {
     } else {
       std::printf("%s\n", pty.slavePath.c_str());
       std::fflush(stdout);
-      for (;;) {
-        const int signal = sigwaitinfo(&signals, nullptr);
-        if (signal == SIGUSR1) {
-          simulator.PowerUp();
-        } else if (signal > 0) {
-          break;
-        }
-      }
+      WaitForEnd(simulator, signals);
       simulator.Stop();
     }
   }

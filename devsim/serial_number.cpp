@@ -80,21 +80,32 @@ std::optional<SerialArea> EncodeSerialNumber(const std::string& text) {
   return area;
 }
 
-std::optional<std::string> DecodeSerialNumber(const SerialArea& area) {
+std::optional<SerialParts> SerialPartsOf(const SerialArea& area) {
   int position = kFirstPosition;
-  const int low = Value(area[position]);
+  SerialParts parts;
+  parts.low = static_cast<std::uint8_t>(Value(area[position]));
   position = (area[position] & 15) != 0 ? position - (area[position] & 15) : kFallbackPosition;
-  const int group = Value(area[position]);
+  parts.group = static_cast<std::uint8_t>(Value(area[position]));
   position -= Step(area[position]);
   const int letter = Value(area[position]);
   if (letter < 'A' || letter > 'Z') {
     return std::nullopt;
   }
+  parts.letter = static_cast<std::uint8_t>(letter);
   position -= Step(area[position]);
-  const int high = static_cast<std::int8_t>(Value(area[position]));
-  const int number = high * kNumberSplit + low;
+  parts.high = static_cast<std::uint8_t>(Value(area[position]));
+  return parts;
+}
+
+std::optional<std::string> DecodeSerialNumber(const SerialArea& area) {
+  const auto parts = SerialPartsOf(area);
+  if (!parts) {
+    return std::nullopt;
+  }
+  const int number = static_cast<std::int8_t>(parts->high) * kNumberSplit + parts->low;
   char text[32];
-  std::snprintf(text, sizeof text, "%c-%02d-%02d%02d", letter, group, number / 100, number % 100);
+  std::snprintf(text, sizeof text, "%c-%02d-%02d%02d", parts->letter, parts->group, number / 100,
+                number % 100);
   return std::string(text);
 }
 

@@ -16,6 +16,16 @@ using SerialArea = std::array<std::uint8_t, 64>;
 // would not read back exactly as given.
 std::optional<SerialArea> EncodeSerialNumber(const std::string& text);
 
+// The four values as the device keeps them: letter, group, and the number split as
+// high * 200 + low. Nothing when the letter is not one.
+struct SerialParts {
+  std::uint8_t letter = 0;
+  std::uint8_t group = 0;
+  std::uint8_t high = 0;
+  std::uint8_t low = 0;
+};
+std::optional<SerialParts> SerialPartsOf(const SerialArea& area);
+
 // The text a host reads back, or nothing when the third value is not a letter.
 std::optional<std::string> DecodeSerialNumber(const SerialArea& area);
 

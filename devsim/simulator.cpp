@@ -1,7 +1,9 @@
 #include "devsim/simulator.h"
 
 #include <fcntl.h>
+#include <netinet/in.h>
 #include <poll.h>
+#include <sys/socket.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -16,6 +18,8 @@
 #include <thread>
 
 #include "devsim/device_table.h"
+#include "devsim/net_answers.h"
+#include "devsim/serial_number.h"
 
 namespace devsim {
 namespace {
@@ -25,6 +29,9 @@ using std::chrono::milliseconds;
 
 // How long the loader waits for the access sequence before it starts the firmware.
 constexpr milliseconds kLoaderWindow{300};
+// After a warm boot the loader waits longer: a host may not read the carriage return it sends and
+// instead listen for up to half a second on a quiet line before it sends the sequence.
+constexpr milliseconds kWarmBootLoaderWindow{1500};
 // A frame whose bytes stop coming for this long is dropped: the host gave up on it.
 constexpr milliseconds kFrameIdle{200};
 // The erase has no length on the wire; the device stops counting when the line goes quiet.
@@ -43,10 +50,15 @@ constexpr std::size_t kPageFrameSize = 261;
 constexpr std::size_t kPageDataOffset = 3;
 constexpr std::size_t kPageSumOffset = kPageDataOffset + kPageSize;
 constexpr std::size_t kEepromWriteSize = 64;
+constexpr std::size_t kWordAddressSize = 3;             // 24, address high, address low
+constexpr std::size_t kBlockFrameSize = 3 + kPageSize;  // 24, 00, block index, data
 
 constexpr std::uint8_t kCarriageReturn = 0x0D;
 constexpr std::uint8_t kCodeLogicPage = 0x10;
 constexpr std::uint8_t kCodeProcessorPage = 0x20;
+constexpr std::uint8_t kCodeLoaderConnect = 0x20;
+constexpr std::uint8_t kCodeLoaderErase = 0x21;
+constexpr std::uint8_t kCodeLoaderWrite = 0x24;
 constexpr std::uint8_t kCodeEepromRead = 0x40;
 constexpr std::uint8_t kCodeEepromWrite = 0x42;
 constexpr std::uint8_t kCodeEepromErase = 0x43;
@@ -56,9 +68,20 @@ constexpr std::uint8_t kPageNak = 0x4E;  // 'N': a page the flash cannot take
 constexpr std::uint8_t kFramedWarmBootLength = 0x04;
 constexpr std::uint8_t kFramedJumpLength = 0x08;
 constexpr std::uint8_t kFramedUpgradePageLength = 0x88;
+constexpr std::uint8_t kFramedShortLength = 0x02;
+constexpr std::uint8_t kFramedAddressedLength = 0x04;
 constexpr std::uint8_t kFramedWarmBoot = 0x55;
 constexpr std::uint8_t kFramedUpgradePage = 0x56;
 constexpr std::uint8_t kFramedJump = 0x57;
+constexpr std::uint8_t kCodeIdentify = 0xF0;
+constexpr std::uint8_t kCodeModeAddressed = 0x8A;
+constexpr std::uint8_t kCodeModeShort = 0x81;
+constexpr std::uint8_t kAddressByte = 0xFF;
+constexpr std::uint8_t kUpgradeCodeModeByte = 254;
+
+// USB: 64 data bytes a report; what the host writes carries the report id byte 0 in front.
+constexpr std::size_t kUsbReportSize = 64;
+constexpr std::size_t kUsbOutputReportSize = kUsbReportSize + 1;
 
 constexpr std::array<std::uint8_t, 4> kExitRequest = {0x80, 0x55, 0x1A, 0x1B};
 constexpr std::array<std::uint8_t, 5> kWarmBoot = {0x04, 0x55, 0x1A, 0x1B, 0x8E};
@@ -157,7 +180,18 @@ class Matcher {
 };
 
 // What the program-mode parser is in the middle of.
-enum class Frame { kNone, kPage, kFramed, kExit, kAccess, kEepromWrite, kEepromErase };
+enum class Frame {
+  kNone,
+  kPage,
+  kFramed,
+  kExit,
+  kAccess,
+  kEepromWrite,
+  kEepromErase,
+  kWordAddress,
+  kWordData,
+  kBlock
+};
 
 }  // namespace
 
@@ -171,12 +205,27 @@ const char* ModeName(Mode mode) {
       return "program";
     case Mode::kDead:
       return "dead";
+    case Mode::kUpgrade:
+      return "upgrade";
   }
   return "?";
 }
 
+std::optional<ProcessorWrites> ParseProcessorWrites(const std::string& name) {
+  if (name == "pages") {
+    return ProcessorWrites::kPages;
+  }
+  if (name == "words") {
+    return ProcessorWrites::kWords;
+  }
+  if (name == "blocks") {
+    return ProcessorWrites::kBlocks;
+  }
+  return std::nullopt;
+}
+
 std::optional<Mode> ParseMode(const std::string& name) {
-  for (Mode mode : {Mode::kFirmware, Mode::kLoader, Mode::kProgram, Mode::kDead}) {
+  for (Mode mode : {Mode::kFirmware, Mode::kLoader, Mode::kProgram, Mode::kDead, Mode::kUpgrade}) {
     if (name == ModeName(mode)) {
       return mode;
     }
@@ -195,6 +244,9 @@ struct Simulator::Impl {
     const int type = state.identity.EffectiveType();
     programBaud = BaudOfType(type);
     processorLimit = ProcessorPageLimit(type);
+    if (options.network) {
+      netIdentity = MakeNetIdentity(type, state.identity.serialNumber);
+    }
   }
 
   ~Impl() {
@@ -213,7 +265,7 @@ struct Simulator::Impl {
     if (mode == Mode::kDead && options.powerUpAfterMs) {
       powerUpAt = started + milliseconds(*options.powerUpAfterMs);
     }
-    if (mode == Mode::kLoader) {
+    if (mode == Mode::kLoader && !options.network) {
       loaderDeadline = started + kLoaderWindow;
     }
     if (!options.stateDir.empty()) {
@@ -261,16 +313,26 @@ struct Simulator::Impl {
       const auto left = std::chrono::ceil<milliseconds>(*deadline - Clock::now()).count();
       timeout = static_cast<int>(std::clamp<long long>(left, 0, 60000));
     }
-    const bool watchLine = !hangupUntil || Clock::now() >= *hangupUntil;
+    const bool watchLine = !unplugged && (!hangupUntil || Clock::now() >= *hangupUntil);
     if (watchLine) {
       hangupUntil.reset();
     }
-    pollfd fds[2] = {{wake[0], POLLIN, 0}, {watchLine ? fd : -1, POLLIN, 0}};
-    if (poll(fds, 2, timeout) < 0) {
+    const int broadcastFd = options.network ? options.network->broadcastFd : -1;
+    pollfd fds[3] = {
+        {wake[0], POLLIN, 0}, {watchLine ? fd : -1, POLLIN, 0}, {broadcastFd, POLLIN, 0}};
+    if (poll(fds, 3, timeout) < 0) {
       return;
     }
     if (fds[0].revents & POLLIN) {
       DrainWake();
+    }
+    if (options.network) {
+      for (int i = 1; i < 3; ++i) {
+        if (fds[i].revents & POLLIN) {
+          ReadDatagram(fds[i].fd);
+        }
+      }
+      return;
     }
     if (fds[1].revents & POLLIN) {
       ReadLine();
@@ -317,6 +379,10 @@ struct Simulator::Impl {
   }
 
   void ReadLine() {
+    if (options.usb.enabled) {
+      ReadReports();
+      return;
+    }
     std::uint8_t buffer[4096];
     const ssize_t count = read(fd, buffer, sizeof buffer);
     if (count <= 0) {
@@ -333,6 +399,7 @@ struct Simulator::Impl {
       warmBoot.Reset();
     }
     strayAt.reset();
+    RecordSpeed(baud, static_cast<std::size_t>(count));
     const Clock::duration byteTime = options.wireSpeed ? ByteTime(baud) : Clock::duration::zero();
     Clock::time_point seen = std::max(arrived, lastSeen);
     for (ssize_t i = 0; i < count; ++i) {
@@ -348,6 +415,97 @@ struct Simulator::Impl {
     }
   }
 
+  // --- the network -----------------------------------------------------------------------------
+
+  void ReadDatagram(int from) {
+    std::uint8_t buffer[2048];
+    sockaddr_in sender{};
+    socklen_t senderSize = sizeof sender;
+    const ssize_t count = recvfrom(from, buffer, sizeof buffer, MSG_DONTWAIT,
+                                   reinterpret_cast<sockaddr*>(&sender), &senderSize);
+    if (count <= 0) {
+      return;
+    }
+    peer = sender;
+    lastActivity = Clock::now();
+    strayAt.reset();
+    HandleDatagram(buffer, static_cast<std::size_t>(count));
+  }
+
+  std::uint8_t NetModeByte() const {
+    return mode == Mode::kFirmware ? options.network->consoleModeByte : kUpgradeModeByte;
+  }
+
+  void HandleDatagram(const std::uint8_t* data, std::size_t count) {
+    if (silent || mode == Mode::kDead) {
+      return;
+    }
+    const NetworkLink& link = *options.network;
+    switch (ClassifyRequest(data, count)) {
+      case NetRequest::kDiscovery:
+        if (link.discoveryDelayMs > 0 &&
+            !WaitUntil(Clock::now() + milliseconds(link.discoveryDelayMs))) {
+          return;
+        }
+        Log("discovery: answered");
+        SendDatagram(DiscoveryAnswer(link.discoveryLength, link.ip, netIdentity, NetModeByte()));
+        return;
+      case NetRequest::kIdentify:
+      case NetRequest::kMode:
+        if (link.shortFormsOnly) {
+          Log("addressed request: not understood by this device");
+          return;
+        }
+        [[fallthrough]];
+      case NetRequest::kShortIdentify:
+      case NetRequest::kShortMode:
+        AnswerIdentification(ClassifyRequest(data, count));
+        return;
+      case NetRequest::kNone:
+        break;
+    }
+    switch (mode) {
+      case Mode::kFirmware:
+        // The console firmware takes only the upgrade code and the jump into it.
+        if (count >= 2 && static_cast<std::size_t>(data[0]) + 1 == count) {
+          bytes.assign(data, data + count);
+          FramedCommand();
+          bytes.clear();
+        }
+        return;
+      case Mode::kLoader:
+      case Mode::kUpgrade:
+        for (std::size_t i = 0; i < count; ++i) {
+          if (access.Push(data[i])) {
+            AccessSequenceReceived();
+          }
+        }
+        return;
+      case Mode::kProgram:
+        for (std::size_t i = 0; i < count && mode == Mode::kProgram && !silent; ++i) {
+          Feed(data[i]);
+        }
+        return;
+      case Mode::kDead:
+        return;
+    }
+  }
+
+  void AnswerIdentification(NetRequest request) {
+    const bool addressed = request == NetRequest::kIdentify || request == NetRequest::kMode;
+    if (request == NetRequest::kIdentify || request == NetRequest::kShortIdentify) {
+      Log(std::string(addressed ? "identify" : "short identify") + ": answered");
+      Answer(devsim::IdentifyAnswer(addressed, netIdentity));
+    } else {
+      Log(std::string(addressed ? "mode" : "short mode") + ": answered");
+      Answer(devsim::ModeAnswer(addressed, NetModeByte()));
+    }
+  }
+
+  void SendDatagram(const Datagram& datagram) { Send(datagram.data(), datagram.size()); }
+
+  void Answer(const Datagram& datagram) { Answer(datagram.data(), datagram.size()); }
+
   void RunTimers() {
     const Clock::time_point now = Clock::now();
     if (loaderDeadline && now >= *loaderDeadline) {
@@ -356,7 +514,12 @@ struct Simulator::Impl {
       Log("loader: no access sequence, firmware started");
     }
     if (frame == Frame::kEepromErase && now >= lastActivity + kEraseIdle) {
+      // The host may only be slow: a further FF carries on where the erase stopped.
+      const std::uint32_t erased = eraseCount;
       FinishErase();
+      if (erased < kSettingsAreaSize) {
+        erasePaused = erased;
+      }
     } else if (frame != Frame::kNone && now >= lastActivity + kFrameIdle) {
       Log(std::string("frame cut short, dropped after ") + std::to_string(bytes.size()) + " bytes");
       ResetParser();
@@ -394,7 +557,16 @@ struct Simulator::Impl {
   }
 
   void Send(const std::uint8_t* data, std::size_t count) {
-    if (!options.wireSpeed) {
+    if (unplugged) {
+      return;
+    }
+    if (options.usb.enabled) {
+      SendReports(data, count);
+    } else if (options.network) {
+      // One answer, one datagram; a host that has gone away just misses it.
+      (void)sendto(fd, data, count, MSG_DONTWAIT, reinterpret_cast<const sockaddr*>(&peer),
+                   sizeof peer);
+    } else if (!options.wireSpeed) {
       WriteAll(data, count);
     } else {
       const Clock::duration byteTime = ByteTime(LineBaud());
@@ -445,6 +617,175 @@ struct Simulator::Impl {
     }
   }
 
+  // --- USB reports -------------------------------------------------------------------------
+
+  // Output reports arrive whole from a hidraw writer, but the line is a byte stream: cut it
+  // back into reports of the one length the device has.
+  void ReadReports() {
+    std::uint8_t buffer[4096];
+    const ssize_t count = read(fd, buffer, sizeof buffer);
+    if (count <= 0) {
+      if (count < 0 && errno == EIO) {
+        hangupUntil = Clock::now() + kHangupPause;
+      }
+      return;
+    }
+    lastActivity = Clock::now();
+    strayAt.reset();
+    reportBytes.insert(reportBytes.end(), buffer, buffer + count);
+    std::size_t at = 0;
+    while (reportBytes.size() - at >= kUsbOutputReportSize && !unplugged) {
+      HandleReport(reportBytes.data() + at + 1, kUsbReportSize);
+      at += kUsbOutputReportSize;
+    }
+    reportBytes.erase(reportBytes.begin(), reportBytes.begin() + static_cast<long>(at));
+  }
+
+  // Every answer goes in reports of its own, the last one filled up with zeros.
+  void SendReports(const std::uint8_t* data, std::size_t count) {
+    for (std::size_t done = 0; done < count; done += kUsbReportSize) {
+      std::array<std::uint8_t, kUsbReportSize> report{};
+      std::copy_n(data + done, std::min(kUsbReportSize, count - done), report.begin());
+      WriteAll(report.data(), report.size());
+    }
+  }
+
+  bool Collecting() const {
+    return frame == Frame::kPage || frame == Frame::kFramed || frame == Frame::kExit ||
+           frame == Frame::kAccess;
+  }
+
+  // A report holds one command or one EEPROM data byte; a frame longer than a report goes on in
+  // the next ones. Whatever follows in a report is the host's zero padding.
+  void HandleReport(const std::uint8_t* data, std::size_t size) {
+    if (silent || mode == Mode::kDead) {
+      return;
+    }
+    Feed(data[0]);
+    for (std::size_t at = 1; at < size && Collecting(); ++at) {
+      Feed(data[at]);
+    }
+  }
+
+  // Which first bytes start something the USB device takes in its present mode: the identify
+  // and mode requests and the upgrade-code commands always, the access sequence once the upgrade
+  // code runs, the rest only in program mode.
+  bool TakesOnUsb(std::uint8_t byte) const {
+    switch (byte) {
+      case kFramedShortLength:
+      case kFramedAddressedLength:
+      case kFramedJumpLength:
+      case kFramedUpgradePageLength:
+        return true;
+      default:
+        if (byte == AccessSequence()[0] && mode == Mode::kUpgrade) {
+          return true;
+        }
+        return mode == Mode::kProgram;
+    }
+  }
+
+  void Unplug() {
+    Log("cable pulled");
+    unplugged = true;
+    silent = true;
+    if (options.unplug) {
+      options.unplug();
+    }
+  }
+
+  std::uint8_t ModeByte() const {
+    return mode == Mode::kUpgrade || mode == Mode::kProgram ? kUpgradeCodeModeByte
+                                                            : options.usb.consoleMode;
+  }
+
+  // Answers an identify or mode request; false when the bytes are not one.
+  bool UsbRequest() {
+    const std::size_t length = bytes[0];
+    const std::uint8_t code = bytes[1];
+    const bool addressed =
+        length == kFramedAddressedLength && bytes[2] == kAddressByte && bytes[3] == kAddressByte;
+    const bool isShort = length == kFramedShortLength;
+    const bool identify = code == kCodeIdentify && (addressed || isShort);
+    const bool askMode =
+        (addressed && code == kCodeModeAddressed) || (isShort && code == kCodeModeShort);
+    if (!identify && !askMode) {
+      return false;
+    }
+    const char* form = addressed ? "addressed" : "short";
+    if (addressed && options.usb.shortOnly) {
+      Log(std::string(identify ? "identify" : "mode") + " (addressed): not answered");
+      return true;
+    }
+    if (identify) {
+      Log(std::string("identify (") + form + "): answered");
+      const auto answer = IdentifyAnswer(addressed);
+      Answer(answer.data(), answer.size());
+    } else {
+      Log(std::string("mode (") + form + "): " + std::to_string(ModeByte()));
+      const auto answer = ModeAnswer(addressed);
+      Answer(answer.data(), answer.size());
+    }
+    return true;
+  }
+
+  // Length byte, the request's code (and address), then the device's bytes; a sum8 closes it.
+  std::vector<std::uint8_t> IdentifyAnswer(bool addressed) {
+    UsbCode usb{0x00, 0x00};
+    SerialParts serial;
+    std::uint16_t hardware = 0;
+    std::uint16_t uploader = 0;
+    {
+      std::lock_guard lock(stateMutex);
+      usb = UsbCodeOfType(state.identity.type).value_or(usb);
+      SerialArea area;
+      std::copy_n(state.eeprom.begin(), area.size(), area.begin());
+      serial = SerialPartsOf(area).value_or(SerialParts{});
+      hardware = state.identity.hardwareVersion;
+      uploader = state.identity.uploaderVersion;
+    }
+    std::vector<std::uint8_t> frame = {0, kCodeIdentify};
+    if (addressed) {
+      frame.push_back(kAddressByte);
+      frame.push_back(kAddressByte);
+    }
+    frame.push_back(usb.code);
+    if (!options.usb.olderLayout) {
+      frame.push_back(usb.variant);
+    }
+    for (const std::uint16_t word : {hardware, uploader}) {
+      frame.push_back(static_cast<std::uint8_t>(word >> 8));
+      frame.push_back(static_cast<std::uint8_t>(word & 0xFF));
+    }
+    if (!options.usb.olderLayout) {
+      frame.push_back(0x00);
+    }
+    for (const std::uint8_t byte : {serial.letter, serial.group, serial.high, serial.low}) {
+      frame.push_back(byte);
+    }
+    return Framed(std::move(frame));
+  }
+
+  std::vector<std::uint8_t> ModeAnswer(bool addressed) {
+    std::vector<std::uint8_t> frame;
+    if (addressed) {
+      // The mode byte sits at offset 16 of the long answer, behind the device's status bytes.
+      frame = {0, kCodeModeAddressed, kAddressByte, kAddressByte};
+      frame.resize(16, 0x00);
+      frame.push_back(ModeByte());
+      frame.resize(20, 0x00);
+    } else {
+      frame = {0, kCodeModeShort, ModeByte()};
+    }
+    return Framed(std::move(frame));
+  }
+
+  static std::vector<std::uint8_t> Framed(std::vector<std::uint8_t> frame) {
+    frame[0] = static_cast<std::uint8_t>(frame.size());
+    frame.push_back(Sum8(frame.data(), frame.size()));
+    return frame;
+  }
+
   // --- device behaviour ----------------------------------------------------------------------
 
   void HandleByte(std::uint8_t byte, int baud) {
@@ -458,8 +799,13 @@ struct Simulator::Impl {
         }
         break;
       case Mode::kLoader:
+        // A warm boot that reaches the loader (the firmware was about to start after a reset)
+        // starts it over, so that a host that wakes the device right after leaving program mode
+        // is not lost in the short window.
         if (baud == programBaud && access.Push(byte)) {
           AccessSequenceReceived();
+        } else if (baud == kFirmwareBaud && warmBoot.Push(byte)) {
+          WarmBoot();
         }
         break;
       case Mode::kProgram:
@@ -471,13 +817,17 @@ struct Simulator::Impl {
         }
         break;
       case Mode::kDead:
+      case Mode::kUpgrade:  // reached over USB only
         break;
     }
   }
 
   void EnterLoader() {
+    erasePaused.reset();
     mode = Mode::kLoader;
-    loaderDeadline = Clock::now() + kLoaderWindow;
+    if (!options.network) {
+      loaderDeadline = Clock::now() + kLoaderWindow;
+    }
     access.Reset();
     warmBoot.Reset();
   }
@@ -489,6 +839,7 @@ struct Simulator::Impl {
     mode = Mode::kLoader;
     Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
     EnterLoader();
+    loaderDeadline = Clock::now() + kWarmBootLoaderWindow;
   }
 
   void AccessSequenceReceived() {
@@ -547,6 +898,9 @@ struct Simulator::Impl {
       case Frame::kEepromWrite:
         EepromWriteByte(byte);
         return;
+      case Frame::kWordData:
+        WordDataByte(byte);
+        return;
       case Frame::kEepromErase:
         // The host erases with FF only; anything else is the next command.
         if (byte != 0xFF) {
@@ -569,7 +923,28 @@ struct Simulator::Impl {
   }
 
   void Begin(std::uint8_t byte) {
+    if (options.usb.enabled && !TakesOnUsb(byte)) {
+      return;
+    }
+    if (erasePaused) {
+      const std::uint32_t erased = *erasePaused;
+      erasePaused.reset();
+      if (byte == 0xFF) {
+        frame = Frame::kEepromErase;
+        eraseCount = erased;
+        EepromEraseByte(byte);
+        return;
+      }
+    }
+    if (options.processorWrites != ProcessorWrites::kPages && BeginLoaderCommand(byte)) {
+      return;
+    }
     switch (byte) {
+      case kFramedShortLength:
+        if (options.usb.enabled) {
+          Collect(Frame::kFramed, byte, static_cast<std::size_t>(byte) + 1);
+        }
+        return;
       case kCodeLogicPage:
       case kCodeProcessorPage:
         Collect(Frame::kPage, byte, kPageFrameSize);
@@ -610,12 +985,28 @@ struct Simulator::Impl {
         FramedCommand();
         return;
       case Frame::kExit:
-        if (std::equal(bytes.begin(), bytes.end(), kExitRequest.begin())) {
+        if (std::equal(bytes.begin(), bytes.end(), kExitRequest.begin()) && options.usb.enabled) {
+          // Nothing is answered on USB; the firmware starts at once.
+          Log("program-mode exit: firmware started");
+          mode = Mode::kFirmware;
+        } else if (std::equal(bytes.begin(), bytes.end(), kExitRequest.begin())) {
           Log("program-mode exit: ok");
           mode = Mode::kLoader;
-          Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+          // On the network the upgrade code goes back to waiting without a word: a host reads
+          // no ready answer there.
+          if (!options.network) {
+            Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+          }
           EnterLoader();
         }
+        return;
+      case Frame::kWordAddress:
+        // The data bytes follow one by one, each echoed.
+        wordAddress = static_cast<std::size_t>(bytes[1] << 8 | bytes[2]) * 2;
+        frame = Frame::kWordData;
+        return;
+      case Frame::kBlock:
+        BlockFrame();
         return;
       case Frame::kAccess: {
         const auto sequence = AccessSequence();
@@ -640,6 +1031,12 @@ struct Simulator::Impl {
     const std::uint32_t page = logic ? address / 2 : address;
     const std::string what = std::string(kind) + " " + std::to_string(page) + ": ";
 
+    if (options.usb.enabled && faults.unplugAfterPages &&
+        pagesAnswered >= *faults.unplugAfterPages) {
+      Log(what + "not answered");
+      Unplug();
+      return;
+    }
     if (faults.silentAfterPages && pagesAnswered >= *faults.silentAfterPages) {
       silent = true;
       Log(what + "no answer, device hung");
@@ -714,6 +1111,73 @@ struct Simulator::Impl {
     EnterLoader();
   }
 
+  // The processor commands of the older loaders; false for a byte they do not know.
+  bool BeginLoaderCommand(std::uint8_t byte) {
+    const bool words = options.processorWrites == ProcessorWrites::kWords;
+    if (words && byte == kCodeLoaderConnect) {
+      Log("loader connect: ok");
+      Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+      return true;
+    }
+    if (byte == kCodeLoaderErase) {
+      {
+        std::lock_guard lock(stateMutex);
+        std::fill(state.processor.begin(), state.processor.end(), std::uint8_t{0xFF});
+        processorFile.Write(state.processor.data(), 0, state.processor.size());
+      }
+      dirty = true;
+      Log("processor erase: ok");
+      Answer(std::array<std::uint8_t, 1>{kCarriageReturn});
+      return true;
+    }
+    if (byte == kCodeLoaderWrite) {
+      Collect(words ? Frame::kWordAddress : Frame::kBlock, byte,
+              words ? kWordAddressSize : kBlockFrameSize);
+      return true;
+    }
+    return false;
+  }
+
+  // Each data byte of a word write is echoed as it is taken; the word is stored with its second.
+  void WordDataByte(std::uint8_t byte) {
+    bytes.push_back(byte);
+    if (bytes.size() == 2) {
+      {
+        std::lock_guard lock(stateMutex);
+        StoreProcessorByte(wordAddress, bytes[0]);
+        StoreProcessorByte(wordAddress + 1, bytes[1]);
+      }
+      dirty = true;
+      ResetParser();
+    }
+    Answer(&byte, 1);
+  }
+
+  // Caller holds stateMutex.
+  void StoreProcessorByte(std::size_t address, std::uint8_t value) {
+    const auto page = static_cast<std::uint32_t>(address / kPageSize);
+    std::vector<std::uint8_t> data = state.ProcessorPage(page);
+    data[address % kPageSize] = value;
+    state.StoreProcessorPage(page, data.data());
+    PersistPage(processorFile, state.processor, page);
+  }
+
+  void BlockFrame() {
+    const std::uint32_t block = bytes[2];
+    const std::uint8_t* data = bytes.data() + 3;
+    {
+      std::lock_guard lock(stateMutex);
+      state.StoreProcessorPage(block, data);
+      state.Log(WriteKind::kProcessorPage, block, 0);
+      PersistPage(processorFile, state.processor, block);
+    }
+    dirty = true;
+    Log("processor block " + std::to_string(block) + ": stored");
+    const std::uint16_t sum = Sum16(data, kPageSize);
+    Answer(std::array<std::uint8_t, 3>{0x00, static_cast<std::uint8_t>(sum >> 8),
+                                       static_cast<std::uint8_t>(sum & 0xFF)});
+  }
+
   void FramedCommand() {
     const std::size_t length = bytes[0];
     if (Sum8(bytes.data(), length) != bytes[length]) {
@@ -725,7 +1189,15 @@ struct Simulator::Impl {
       return;
     }
     const std::uint8_t code = bytes[1];
-    if (length == kFramedWarmBootLength &&
+    if (options.usb.enabled && UsbRequest()) {
+      return;
+    }
+    if (options.usb.enabled && length == kFramedJumpLength && code == kFramedJump &&
+        upgradeCodeParts == 0) {
+      Log("jump to upgrade code: no upgrade code loaded, ignored");
+      return;
+    }
+    if (length == kFramedWarmBootLength && !options.usb.enabled &&
         std::equal(bytes.begin(), bytes.end(), kWarmBoot.begin())) {
       WarmBoot();
     } else if (length == kFramedUpgradePageLength && code == kFramedUpgradePage) {
@@ -736,12 +1208,18 @@ struct Simulator::Impl {
         state.Log(WriteKind::kUpgradeCodePage, page, part);
       }
       dirty = true;
+      ++upgradeCodeParts;
       Log("upgrade-code page " + std::to_string(page) + " part " + std::to_string(part) + ": ok");
       Answer(std::array<std::uint8_t, 5>{0x04, kFramedUpgradePage, 0xFF, 0xFF, 0x58});
     } else if (length == kFramedJumpLength && code == kFramedJump &&
                std::equal(kJumpPayload.begin(), kJumpPayload.end(), bytes.begin() + 4)) {
       Log("jump to upgrade code: ok");
       Answer(std::array<std::uint8_t, 5>{0x04, kFramedJump, 0xFF, 0xFF, 0x59});
+      if (options.usb.enabled) {
+        mode = Mode::kUpgrade;
+      } else if (options.network && mode == Mode::kFirmware) {
+        EnterLoader();
+      }
     } else {
       Log("framed command " + std::to_string(code) + ": unknown, ignored");
     }
@@ -819,6 +1297,15 @@ struct Simulator::Impl {
   }
 
   // --- bookkeeping ---------------------------------------------------------------------------
+
+  void RecordSpeed(int baud, std::size_t count) {
+    std::lock_guard lock(stateMutex);
+    if (!speeds.empty() && speeds.back().baud == baud) {
+      speeds.back().count += count;
+    } else {
+      speeds.push_back({baud, count});
+    }
+  }
 
   void Log(const std::string& line) const {
     if (options.log) {
@@ -905,18 +1392,29 @@ struct Simulator::Impl {
   int programBaud = 0;
   std::uint32_t processorLimit = 0;
 
+  std::vector<SpeedRun> speeds;  // guarded by stateMutex
+
+  NetIdentity netIdentity;
+  sockaddr_in peer{};  // network: where the last datagram came from, where answers go
+
   Matcher<kAccessSize> access;
   Matcher<kWarmBoot.size()> warmBoot;
   Frame frame = Frame::kNone;
   std::vector<std::uint8_t> bytes;
   std::size_t expected = 0;
   std::uint32_t eraseCount = 0;
+  std::size_t wordAddress = 0;
+  // An erase that the line's quiet ended; FF goes on with it, anything else forgets it.
+  std::optional<std::uint32_t> erasePaused;
 
   std::uint32_t pageFrames = 0;
   std::uint32_t pagesAnswered = 0;
   std::uint32_t eepromDataBytes = 0;
   bool silent = false;
+  bool unplugged = false;
   bool dirty = false;
+  std::uint32_t upgradeCodeParts = 0;
+  std::vector<std::uint8_t> reportBytes;  // USB: the start of an output report still coming
   MemoryFile logicFile;
   MemoryFile processorFile;
   MemoryFile eepromFile;
@@ -978,6 +1476,11 @@ Mode Simulator::CurrentMode() const {
 DeviceState Simulator::Snapshot() const {
   std::lock_guard lock(impl_->stateMutex);
   return impl_->state;
+}
+
+std::vector<SpeedRun> Simulator::ReceivedSpeeds() const {
+  std::lock_guard lock(impl_->stateMutex);
+  return impl_->speeds;
 }
 
 }  // namespace devsim

@@ -3,6 +3,7 @@
 // listening at are lost as they would be on a real UART.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -18,7 +19,8 @@ namespace devsim {
 // loader: for a short window after a reset, waits for the access sequence at program-mode speed.
 // program: upgrade commands at program-mode speed.
 // dead: powered off; answers nothing until powered up.
-enum class Mode { kFirmware, kLoader, kProgram, kDead };
+// upgrade: USB only; the upgrade code runs and waits for the access sequence.
+enum class Mode { kFirmware, kLoader, kProgram, kDead, kUpgrade };
 
 const char* ModeName(Mode mode);
 std::optional<Mode> ParseMode(const std::string& name);
@@ -43,6 +45,50 @@ struct Faults {
   // Once this many page frames were answered the device resets, as on a brown-out: it sends its
   // carriage return, waits in its loader and then starts its firmware. The memory is kept.
   std::optional<std::uint32_t> restartAfterPages;
+  // USB: when this many page frames were answered the cable is pulled as the next one arrives;
+  // the device's end of the line closes and SimulatorOptions::unplug runs.
+  std::optional<std::uint32_t> unplugAfterPages;
+};
+
+// The device on its USB interface: a HID device with 64-byte reports each way and no report ids.
+// The line then carries whole output reports from the host, the id byte first (65 bytes each),
+// and the device answers with input reports of 64 data bytes, as the hidraw node of such a device
+// hands them to a reader. Speeds mean nothing there.
+struct UsbOptions {
+  bool enabled = false;
+  std::uint8_t consoleMode = 1;  // the mode byte while the firmware runs; 254 is the upgrade code
+  bool olderLayout = false;      // identify answers without the variant byte
+  bool shortOnly = false;        // the addressed requests go unanswered
+};
+
+// How the program-mode loader takes the processor image.
+// pages: 261-byte page frames (code 20) answered with four bytes.
+// words: the older loader: connect 20 and erase 21 answered with a carriage return, then 24 with a
+//   word address (high byte first) and two data bytes, each echoed.
+// blocks: the small console loader: erase 21 answered with a carriage return, then 24 00 with a
+//   one-byte block index and 256 data bytes, answered with a failed-byte count and the sum (high
+//   byte first).
+enum class ProcessorWrites { kPages, kWords, kBlocks };
+
+std::optional<ProcessorWrites> ParseProcessorWrites(const std::string& name);
+
+// A run of bytes the device received at one line speed.
+struct SpeedRun {
+  int baud = 0;
+  std::size_t count = 0;
+};
+
+// A device on the network: every frame arrives as one datagram and every answer leaves as one.
+// Its firmware mode is the console mode, which answers discovery and identification and takes the
+// upgrade code; the jump starts the upgrade code, which waits for the access sequence with no
+// time limit.
+struct NetworkLink {
+  int broadcastFd = -1;  // discovery requests arrive here; answers leave by the unicast socket
+  std::uint8_t ip[4] = {0, 0, 0, 0};
+  int discoveryLength = 30;  // 19 for the older answer layout
+  int discoveryDelayMs = 0;
+  bool shortFormsOnly = false;  // older devices: no answer to the addressed requests
+  std::uint8_t consoleModeByte = 0;
 };
 
 // How late a late answer comes: past the host's one-second page time-out.
@@ -50,17 +96,23 @@ constexpr int kLateAnswerMs = 1500;
 
 struct SimulatorOptions {
   Mode start = Mode::kFirmware;
-  std::optional<int> powerUpAfterMs;  // a dead device starts by itself this long after Start()
+  ProcessorWrites processorWrites = ProcessorWrites::kPages;
+  std::optional<NetworkLink> network;  // empty: a serial line on a pseudo-terminal
+  std::optional<int> powerUpAfterMs;   // a dead device starts by itself this long after Start()
   Faults faults;
   bool wireSpeed = false;  // pace bytes both ways at the line's baud rate, 10 bits a byte
   std::string stateDir;    // empty: the memory lives only as long as the object
   std::function<void(const std::string&)> log;    // one line per transaction; empty: quiet
   std::function<void(const std::string&)> error;  // failures to save the state
+  UsbOptions usb;
+  // Runs on the simulator's thread when the cable is pulled; the line is not touched afterwards.
+  std::function<void()> unplug;
 };
 
 class Simulator {
  public:
-  // masterFd stays the caller's: it is set non-blocking but never closed here.
+  // masterFd stays the caller's: it is set non-blocking but never closed here. With a network
+  // link it is the UDP socket bound to the device's address.
   Simulator(int masterFd, DeviceState state, SimulatorOptions options);
   ~Simulator();
   Simulator(const Simulator&) = delete;
@@ -75,6 +127,8 @@ class Simulator {
 
   Mode CurrentMode() const;
   DeviceState Snapshot() const;
+  // Every byte received so far, as runs of equal line speed in arrival order.
+  std::vector<SpeedRun> ReceivedSpeeds() const;
 
  private:
   struct Impl;

@@ -176,6 +176,7 @@ JobRequest CVeltrJobs::FreshRequest() const {
   // front end named the device up front.
   JobRequest request = RequestFrom(engine_.Settings());
   request.chosenUsbDevice = presetUsbDevice_;
+  request.chosenEthernetDevice = presetEthernetDevice_;
   return request;
 }
 

@@ -66,6 +66,8 @@ class CVeltrJobs {
   // The USB device every job connects to, by serial number, as if it had been picked after a
   // listing: for a front end that is told the device before the first search. Empty lists.
   void PresetUsbDevice(std::string serialNumber) { presetUsbDevice_ = std::move(serialNumber); }
+  // The same for Ethernet: the device's dotted address or host name.
+  void PresetEthernetDevice(std::string address) { presetEthernetDevice_ = std::move(address); }
 
   // Every job that ended and was not restarted; a front end without dialogs reads its outcome
   // here.
@@ -92,6 +94,7 @@ class CVeltrJobs {
   std::vector<JobOutcome> outcomes_;
   bool started_ = false;
   std::string presetUsbDevice_;
+  std::string presetEthernetDevice_;
 };
 
 }  // namespace veltr

@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <optional>
 #include <set>
 #include <vector>
@@ -28,6 +29,11 @@ constexpr uint64_t kProcessorPageSize = 256;
 bool FileExists(const std::string& path) {
   struct stat info {};
   return !path.empty() && stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+// "pkg" and "pkg/" both give "pkg/VeltrUpgrade.ini".
+std::string JoinPath(const std::string& folder, const std::string& name) {
+  return folder.back() == '/' ? folder + name : folder + "/" + name;
 }
 
 std::string PartOrNull(const std::optional<std::string>& part) {
@@ -82,21 +88,55 @@ bool PackageVersionTable::Covers(DeviceType type) const {
   return IsKnownDeviceType(type) && present[static_cast<size_t>(type)] != 0;
 }
 
-std::string DefaultPackageIniPath() {
+std::string ProgramFolder() {
   std::vector<char> path(512);
   for (;;) {
     const ssize_t length = readlink("/proc/self/exe", path.data(), path.size());
     if (length < 0) {
-      return std::string();  // no program path: no description, the built-in versions stay
+      return std::string();
     }
     if (static_cast<size_t>(length) < path.size()) {
       const std::string program(path.data(), static_cast<size_t>(length));
       const size_t slash = program.rfind('/');
-      const std::string folder = slash == std::string::npos ? "." : program.substr(0, slash);
-      return folder + "/" + kPackageIniName;
+      if (slash == std::string::npos) {
+        return ".";
+      }
+      return slash == 0 ? "/" : program.substr(0, slash);
     }
     path.resize(path.size() + 512);
   }
+}
+
+std::string DefaultPackageIniPath() {
+  const std::string folder = ProgramFolder();
+  // No program path: no description, the built-in versions stay.
+  return folder.empty() ? std::string() : JoinPath(folder, kPackageIniName);
+}
+
+std::vector<std::string> PackageDescriptionCandidates(const std::string& programDir,
+                                                      const std::string& packageDir,
+                                                      const std::string& workDir) {
+  std::vector<std::string> candidates;
+  for (const std::string* folder : {&programDir, &packageDir, &workDir}) {
+    if (folder->empty()) {
+      continue;
+    }
+    const std::string path = JoinPath(*folder, kPackageIniName);
+    if (std::find(candidates.begin(), candidates.end(), path) == candidates.end()) {
+      candidates.push_back(path);
+    }
+  }
+  return candidates;
+}
+
+std::string FindPackageDescription(const std::string& programDir, const std::string& packageDir,
+                                   const std::string& workDir) {
+  for (const std::string& path : PackageDescriptionCandidates(programDir, packageDir, workDir)) {
+    if (FileExists(path)) {
+      return path;
+    }
+  }
+  return std::string();
 }
 
 bool LoadPackageDescription(const std::string& iniPath, PackageVersionTable& table,

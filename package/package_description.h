@@ -29,6 +29,19 @@ struct PackageVersionTable {
 
 // The description beside the running program: <folder of /proc/self/exe>/VeltrUpgrade.ini.
 std::string DefaultPackageIniPath();
+// The folder of the running program (of /proc/self/exe); empty when the system does not say.
+std::string ProgramFolder();
+
+// The places a description is looked for, in order: beside the program (where it always was),
+// then the package folder named on the command line, then the working folder. A folder that is
+// empty or already listed is left out.
+std::vector<std::string> PackageDescriptionCandidates(const std::string& programDir,
+                                                      const std::string& packageDir,
+                                                      const std::string& workDir);
+// The first candidate where a plain file lies, or empty when there is none. A file that is there
+// but cannot be read still counts, so that the user hears of it instead of getting another one.
+std::string FindPackageDescription(const std::string& programDir, const std::string& packageDir,
+                                   const std::string& workDir);
 
 // What reading a description found besides the values.
 struct PackageDescriptionReport {

@@ -34,5 +34,5 @@ tty=$(head -n 1 "$work/sim.out")
 echo "Simulated KL1A on $tty (19200 baud, paced like a real line)"
 echo
 
-"$bin/veltr" upgrade --serial "COM1=$tty" --package "$work/package" \
-  --ini "$work/package/VeltrUpgrade.ini" --yes
+# The package description is found in the package folder.
+"$bin/veltr" upgrade --serial "COM1=$tty" --package "$work/package" --yes

@@ -21,9 +21,12 @@ namespace veltr {
 
 namespace {
 
+// The package puts the rule in place itself; a build from source has to copy it.
 constexpr const char* kUdevRuleHint =
-    "install packaging/udev/70-veltrano-usb.rules into /etc/udev/rules.d, then unplug and plug "
-    "the device in again";
+    "the udev rule 70-veltrano-usb.rules gives the user at the seat access (the package installs "
+    "it into /usr/lib/udev/rules.d; from a source tree, copy packaging/udev/70-veltrano-usb.rules "
+    "into /etc/udev/rules.d and run \"udevadm control --reload\"), then unplug and plug the "
+    "device in again";
 
 std::string SystemError(const std::string& what, const std::string& node, int error) {
   std::string text = what + " " + node + ": " + std::strerror(error);
@@ -107,18 +110,12 @@ class CVeltrHidraw final : public IVeltrHidBackend {
   }
 
   bool ReportLengths(int handle, uint32_t& input, uint32_t& output) override {
-    int size = 0;
-    if (::ioctl(handle, HIDIOCGRDESCSIZE, &size) < 0) {
-      lastError_ = SystemError("cannot read the report descriptor of", NodeOf(handle), errno);
+    std::vector<uint8_t> descriptor;
+    if (!SysfsDescriptor(NodeOf(handle), descriptor) && !IoctlDescriptor(handle, descriptor)) {
       return false;
     }
-    hidraw_report_descriptor descriptor{};
-    descriptor.size = static_cast<uint32_t>(std::clamp(size, 0, HID_MAX_DESCRIPTOR_SIZE));
-    if (::ioctl(handle, HIDIOCGRDESC, &descriptor) < 0) {
-      lastError_ = SystemError("cannot read the report descriptor of", NodeOf(handle), errno);
-      return false;
-    }
-    const HidReportSizes sizes = ParseReportDescriptor(descriptor.value, descriptor.size);
+    const HidReportSizes sizes =
+        ParseReportDescriptor(descriptor.data(), static_cast<uint32_t>(descriptor.size()));
     if (sizes.input < 2 || sizes.output < 2) {
       lastError_ = NodeOf(handle) + " describes no input or no output report";
       return false;
@@ -205,6 +202,65 @@ class CVeltrHidraw final : public IVeltrHidBackend {
   std::string LastError() const override { return lastError_; }
 
  private:
+  // The kernel shows the descriptor of every HID device in sysfs, beside the hidraw class
+  // device: the same bytes the HIDIOCGRDESC ioctl returns, without needing the node to take
+  // ioctls.
+  bool SysfsDescriptor(const std::string& node, std::vector<uint8_t>& descriptor) {
+    const std::string name = node.substr(node.find_last_of('/') + 1);
+    udev* context = udev_new();
+    if (context == nullptr) {
+      return false;
+    }
+    std::string path;
+    if (udev_device* hidraw =
+            udev_device_new_from_subsystem_sysname(context, "hidraw", name.c_str())) {
+      udev_device* hid = udev_device_get_parent_with_subsystem_devtype(hidraw, "hid", nullptr);
+      if (hid != nullptr) {
+        path = std::string(udev_device_get_syspath(hid)) + "/report_descriptor";
+      }
+      udev_device_unref(hidraw);
+    }
+    udev_unref(context);
+    if (path.empty()) {
+      return false;
+    }
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      return false;
+    }
+    descriptor.resize(HID_MAX_DESCRIPTOR_SIZE);
+    size_t filled = 0;
+    while (filled < descriptor.size()) {
+      const ssize_t got = ::read(fd, descriptor.data() + filled, descriptor.size() - filled);
+      if (got < 0 && errno == EINTR) {
+        continue;
+      }
+      if (got <= 0) {
+        break;
+      }
+      filled += static_cast<size_t>(got);
+    }
+    ::close(fd);
+    descriptor.resize(filled);
+    return filled > 0;
+  }
+
+  bool IoctlDescriptor(int handle, std::vector<uint8_t>& descriptor) {
+    int size = 0;
+    if (::ioctl(handle, HIDIOCGRDESCSIZE, &size) < 0) {
+      lastError_ = SystemError("cannot read the report descriptor of", NodeOf(handle), errno);
+      return false;
+    }
+    hidraw_report_descriptor raw{};
+    raw.size = static_cast<uint32_t>(std::clamp(size, 0, HID_MAX_DESCRIPTOR_SIZE));
+    if (::ioctl(handle, HIDIOCGRDESC, &raw) < 0) {
+      lastError_ = SystemError("cannot read the report descriptor of", NodeOf(handle), errno);
+      return false;
+    }
+    descriptor.assign(raw.value, raw.value + raw.size);
+    return true;
+  }
+
   std::string NodeOf(int handle) const {
     const auto it = open_.find(handle);
     return it == open_.end() ? "the HID device" : it->second;

@@ -13,6 +13,8 @@
 #include <optional>
 #include <system_error>
 
+#include "transport/port_holders.h"
+
 namespace veltr {
 
 namespace {
@@ -107,7 +109,8 @@ std::string OpenFailureText(int err, const std::string& path) {
     case EPERM:
       return "permission denied on " + path + " (is the user in the dialout group?)";
     case EBUSY:
-      return path + " is in use by another program";
+      // Another program set the tty exclusive (TIOCEXCL).
+      return InUseText(path);
     case EIO:
     case ENXIO:
     case ENODEV:
@@ -209,7 +212,7 @@ bool CVeltrPortRS232::OpenDevice() {
   // of the tty by anyone without CAP_SYS_ADMIN.
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     if (errno == EWOULDBLOCK) {
-      lastError_ = path_ + " is in use by another program";
+      lastError_ = InUseText(path_);
     } else {
       SetSystemError("lock");
     }

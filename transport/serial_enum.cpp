@@ -11,6 +11,8 @@
 #include <fstream>
 #include <system_error>
 
+#include "transport/port_holders.h"
+
 namespace veltr {
 
 namespace {
@@ -58,14 +60,14 @@ std::string OpenProblem(const std::string& path) {
       case EPERM:
         return "permission denied on " + path + " (is the user in the dialout group?)";
       case EBUSY:
-        return path + " is in use by another program";
+        return InUseText(path);
       default:
         return path + ": " + std::generic_category().message(err);
     }
   }
   std::string problem;
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    problem = path + " is in use by another program";
+    problem = InUseText(path);
   }
   ::close(fd);
   return problem;

@@ -36,9 +36,37 @@ void ExecChild(const std::string& program, const std::vector<std::string>& args,
 
 }  // namespace
 
+// veltr on Ethernet broadcasts, or sends to the address it is given. Started directly (not through
+// the network lab's `ip netns exec`), it runs in the test's own namespace, which is the machine's:
+// only a loopback address is allowed there.
+static bool WouldLeaveTheMachine(const std::string& program, const std::vector<std::string>& args) {
+  const std::string name = program.substr(program.find_last_of('/') + 1);
+  if (name != "veltr" && name != "VeltrUpgrade") {
+    return false;
+  }
+  bool ethernet = false;
+  bool loopback = false;
+  for (std::size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "Ethernet" || args[i] == "--port=Ethernet") {
+      ethernet = true;
+    }
+    if (args[i] == "--address" && i + 1 < args.size() && args[i + 1].rfind("127.", 0) == 0) {
+      loopback = true;
+    }
+  }
+  return ethernet && !loopback;
+}
+
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                      int timeoutSeconds, const SignalPlan* plan) {
   RunResult result;
+  if (WouldLeaveTheMachine(program, args)) {
+    result.exitCode = -2;
+    result.err = "refused: " + program +
+                 " on Ethernet without a loopback address would send to the network; run it in "
+                 "the network lab";
+    return result;
+  }
   int out[2];
   int err[2];
   if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0) {

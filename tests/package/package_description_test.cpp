@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -261,6 +262,85 @@ TEST(FirmwareFileNames, UpgradeCodeByPort) {
     EXPECT_EQ(UpgradeCodeFileName(c.type, c.portId), c.name)
         << GetShortName(c.type) << " on port " << c.portId;
   }
+}
+
+// Where a description lies for a lookup case: beside the program, in the package folder, in the
+// working folder; each a file, a folder under the description's name, or nothing.
+enum class Lies { Nothing, File, Folder };
+
+struct LookupCase {
+  const char* name;
+  Lies program;
+  Lies package;
+  Lies work;
+  bool packageGiven;  // --package named a folder
+  const char* found;  // "program", "package", "work", or "" for none
+};
+
+void PrintTo(const LookupCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class DescriptionLookupTest : public TempFolderTest,
+                              public ::testing::WithParamInterface<LookupCase> {
+ protected:
+  std::string Folder(const std::string& name, Lies what) const {
+    const std::filesystem::path folder = folder_ / name;
+    std::filesystem::create_directories(folder);
+    if (what == Lies::File) {
+      std::ofstream(folder / kPackageIniName) << "[KL1A]\nVersion=212\n";
+    } else if (what == Lies::Folder) {
+      std::filesystem::create_directories(folder / kPackageIniName);
+    }
+    return folder.string();
+  }
+};
+
+TEST_P(DescriptionLookupTest, FirstPlainFileInOrder) {
+  const LookupCase& c = GetParam();
+  const std::string program = Folder("program", c.program);
+  const std::string package = Folder("package", c.package);
+  const std::string work = Folder("work", c.work);
+  const std::string found =
+      FindPackageDescription(program, c.packageGiven ? package : std::string(), work);
+  const std::string expected =
+      std::string(c.found).empty() ? "" : (folder_ / c.found / kPackageIniName).string();
+  EXPECT_EQ(found, expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Package, DescriptionLookupTest,
+    ::testing::Values(
+        LookupCase{"BesideProgramWinsOverAll", Lies::File, Lies::File, Lies::File, true, "program"},
+        LookupCase{"PackageFolderBeforeWorkingFolder", Lies::Nothing, Lies::File, Lies::File, true,
+                   "package"},
+        LookupCase{"WorkingFolderLast", Lies::Nothing, Lies::Nothing, Lies::File, true, "work"},
+        LookupCase{"PackageFolderNotGivenIsNotSearched", Lies::Nothing, Lies::File, Lies::Nothing,
+                   false, ""},
+        LookupCase{"WorkingFolderWithoutPackageFolder", Lies::Nothing, Lies::File, Lies::File,
+                   false, "work"},
+        LookupCase{"FolderUnderTheNameIsPassedOver", Lies::Folder, Lies::Folder, Lies::File, true,
+                   "work"},
+        LookupCase{"NoneAnywhere", Lies::Nothing, Lies::Nothing, Lies::Nothing, true, ""}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST(DescriptionLookup, CandidatesInOrderOnceEach) {
+  EXPECT_EQ(PackageDescriptionCandidates("/usr/bin", "pkg/", "/home/tech/pkg"),
+            (std::vector<std::string>{"/usr/bin/VeltrUpgrade.ini", "pkg/VeltrUpgrade.ini",
+                                      "/home/tech/pkg/VeltrUpgrade.ini"}));
+  // The package folder is the working folder: listed once.
+  EXPECT_EQ(PackageDescriptionCandidates("/opt/veltr", "/srv/pkg", "/srv/pkg"),
+            (std::vector<std::string>{"/opt/veltr/VeltrUpgrade.ini", "/srv/pkg/VeltrUpgrade.ini"}));
+  EXPECT_EQ(PackageDescriptionCandidates("/", "", ""),
+            (std::vector<std::string>{"/VeltrUpgrade.ini"}));
+}
+
+// The running test program's own folder: where the system has always looked.
+TEST(DescriptionLookup, BesideTheRunningProgram) {
+  const std::string folder = ProgramFolder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(folder) / "package_tests")) << folder;
+  EXPECT_EQ(DefaultPackageIniPath(), folder + "/" + kPackageIniName);
 }
 
 }  // namespace

@@ -181,6 +181,16 @@ TEST_F(HidrawTransferTest, NodeThatHangsUpEndsTheReadAtOnce) {
   EXPECT_LT(Clock::now() - start, std::chrono::seconds(10)) << "a hangup is not a wait";
 }
 
+TEST_F(HidrawTransferTest, WriteToANodeThatHungUpFailsAndNamesIt) {
+  pty_.CloseMaster();
+  const uint8_t report[65] = {};
+  const auto start = Clock::now();
+  EXPECT_FALSE(backend_->WriteReport(handle_, report, sizeof report));
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(10));
+  EXPECT_NE(backend_->LastError().find(pty_.SlavePath()), std::string::npos)
+      << backend_->LastError();
+}
+
 TEST_F(HidrawTransferTest, NodeWithoutReportDescriptorHasNoLengths) {
   uint32_t input = 0;
   uint32_t output = 0;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "pty_pair.h"
+#include "tests/support/port_holder.h"
 
 namespace veltr {
 namespace {
@@ -121,6 +122,18 @@ TEST_F(SerialPortTest, PortHeldByAnotherPortIsRefusedUntilReleased) {
   ASSERT_TRUE(port_.Close());
   EXPECT_FALSE(pty_.SlaveExclusive());
   EXPECT_EQ(second.Open(settings), ConnectResult::Connected) << second.LastError();
+}
+
+// What a user reads when a terminal program has the port: who holds it, by name and process.
+TEST_F(SerialPortTest, PortHeldByAnotherProcessNamesThatProcess) {
+  test::PortHolderProcess holder(pty_.SlavePath());
+  ASSERT_TRUE(holder.Holds());
+
+  EXPECT_EQ(OpenCom2(), ConnectResult::PortNotAvailable);
+  EXPECT_FALSE(port_.IsOpen());
+  EXPECT_EQ(port_.LastError(), pty_.SlavePath() +
+                                   " is in use by another program: " + holder.CommandName() +
+                                   " (process " + std::to_string(holder.Pid()) + ")");
 }
 
 TEST_F(SerialPortTest, RejectsWhatIsNotAnOpenableSerialPort) {

@@ -204,6 +204,40 @@ TEST_F(UsbPortTest, TimeOutOnOneReportOfSeveralFailsTheRead) {
   EXPECT_EQ(dev.reads, 2);
 }
 
+// A read that timed out leaves nothing behind: the next Read asks for its reports from the first
+// one again, each with a wait of its own, and the reports that came in late are what it gets.
+TEST_F(UsbPortTest, ReadAfterATimeOutStartsAFreshRequest) {
+  FakeHidDevice dev;
+  CVeltrPortUSB& port = Connected(dev);
+  EXPECT_TRUE(port.SetTimeout(300));
+  dev.QueueReport({0xAA});
+  Bytes frame(100);
+  ASSERT_FALSE(port.Read(frame)) << "the second report never came";
+  dev.QueueReport({0xB0, 0xB1});
+  dev.QueueReport({0xC0});
+  ASSERT_TRUE(port.Read(frame));
+  EXPECT_EQ(*frame.At(0), 0xB0) << "the new read began with a report of its own";
+  EXPECT_EQ(*frame.At(1), 0xB1);
+  EXPECT_EQ(*frame.At(64), 0xC0);
+  EXPECT_EQ(dev.reads, 4);
+  EXPECT_EQ(dev.readTimeouts, (std::vector<uint32_t>{300, 300, 300, 300}));
+}
+
+// Cancelling the port's work by closing it mid-job: nothing moves afterwards, and the handle
+// goes back to the system.
+TEST_F(UsbPortTest, CloseAfterAFailedReadReleasesTheDevice) {
+  FakeHidDevice dev;
+  CVeltrPortUSB& port = Connected(dev);
+  EXPECT_TRUE(port.SetTimeout(50));
+  Bytes frame(4);
+  ASSERT_FALSE(port.Read(frame));
+  EXPECT_TRUE(port.Close());
+  EXPECT_EQ(backend_->OpenHandles(), 0);
+  dev.QueueReport({1, 2, 3, 4});
+  EXPECT_FALSE(port.Read(frame));
+  EXPECT_EQ(dev.reads, 1) << "a closed port reads nothing";
+}
+
 // --- Identification ---
 
 struct IdentityCase {
