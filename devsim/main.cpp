@@ -44,6 +44,9 @@ struct Arguments {
   bool strayBytes = false;
   bool refuseProgramMode = false;
   std::vector<std::uint32_t> failEchoes;
+  std::vector<std::uint32_t> shortAnswerPages;
+  std::vector<std::uint32_t> lateAnswerPages;
+  std::optional<std::uint32_t> restartAfterPages;
   bool wireSpeed = false;
   bool verbose = false;
   bool usb = false;
@@ -213,6 +216,17 @@ int main(int argc, char** argv) {
   app.add_option("--fail-echo", args.failEchoes, "Echo the N-th EEPROM data byte wrong")
       ->delimiter(',')
       ->check(CLI::PositiveNumber);
+  app.add_option("--short-answer-page", args.shortAnswerPages,
+                 "Acknowledge the N-th page frame with 3 bytes only")
+      ->delimiter(',')
+      ->check(CLI::PositiveNumber);
+  app.add_option("--late-answer-page", args.lateAnswerPages,
+                 "Acknowledge the N-th page frame after the host's time-out")
+      ->delimiter(',')
+      ->check(CLI::PositiveNumber);
+  app.add_option("--restart-after-pages", args.restartAfterPages,
+                 "Reset into the loader once N page frames were answered")
+      ->check(CLI::PositiveNumber);
   app.add_flag("--wire-speed", args.wireSpeed, "Pace bytes at the line's baud rate");
   app.add_flag("--verbose", args.verbose, "One line per transaction on stderr");
   app.add_flag("--usb", args.usb, "Be the device's USB HID interface: 64-byte reports each way");
@@ -261,6 +275,9 @@ int main(int argc, char** argv) {
   options.faults.strayBytes = args.strayBytes;
   options.faults.refuseProgramMode = args.refuseProgramMode;
   options.faults.failEchoes = args.failEchoes;
+  options.faults.shortAnswerPages = args.shortAnswerPages;
+  options.faults.lateAnswerPages = args.lateAnswerPages;
+  options.faults.restartAfterPages = args.restartAfterPages;
   options.wireSpeed = args.wireSpeed;
   options.stateDir = args.stateDir;
   options.error = [](const std::string& message) { ToStderr("veltr-devsim: " + message); };

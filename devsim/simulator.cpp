@@ -1075,15 +1075,40 @@ struct Simulator::Impl {
         result += ", answered with a wrong sum";
       }
     }
-    Log(what + result);
     const std::array<std::uint8_t, 4> answer = {
         lead, static_cast<std::uint8_t>(answered >> 8), static_cast<std::uint8_t>(answered & 0xFF),
         lead == kPageAck ? std::uint8_t{0xFF} : std::uint8_t{0x00}};
-    Answer(answer);
+    std::size_t answerLength = answer.size();
+    if (Contains(faults.shortAnswerPages, number)) {
+      answerLength = answer.size() - 1;
+      result += ", answered short";
+    }
+    if (Contains(faults.lateAnswerPages, number)) {
+      result += ", answered late";
+    }
+    Log(what + result);
+    if (Contains(faults.lateAnswerPages, number) &&
+        !WaitUntil(Clock::now() + milliseconds(kLateAnswerMs))) {
+      return;
+    }
+    Answer(answer.data(), answerLength);
     ++pagesAnswered;
     if (faults.silentAfterPages && pagesAnswered >= *faults.silentAfterPages) {
       silent = true;
     }
+    if (faults.restartAfterPages && pagesAnswered == *faults.restartAfterPages) {
+      Restart();
+    }
+  }
+
+  // A reset in the middle of program mode: the half-received frames are gone, the device announces
+  // itself as after power-up and waits in its loader.
+  void Restart() {
+    Log("reset: carriage return sent");
+    ResetParser();
+    const std::uint8_t announce = kCarriageReturn;
+    Send(&announce, 1);
+    EnterLoader();
   }
 
   // The processor commands of the older loaders; false for a byte they do not know.

@@ -38,6 +38,13 @@ struct Faults {
   // EEPROM data bytes (write and erase alike) counted from 1 over the simulator's life; the echo is
   // inverted and the device drops the exchange, as after a receive error.
   std::vector<std::uint32_t> failEchoes;
+  // Page frames (counted as above) stored but acknowledged with only the first 3 of the 4 bytes.
+  std::vector<std::uint32_t> shortAnswerPages;
+  // Page frames stored and acknowledged only well after the host stopped waiting (kLateAnswerMs).
+  std::vector<std::uint32_t> lateAnswerPages;
+  // Once this many page frames were answered the device resets, as on a brown-out: it sends its
+  // carriage return, waits in its loader and then starts its firmware. The memory is kept.
+  std::optional<std::uint32_t> restartAfterPages;
   // USB: when this many page frames were answered the cable is pulled as the next one arrives;
   // the device's end of the line closes and SimulatorOptions::unplug runs.
   std::optional<std::uint32_t> unplugAfterPages;
@@ -83,6 +90,9 @@ struct NetworkLink {
   bool shortFormsOnly = false;  // older devices: no answer to the addressed requests
   std::uint8_t consoleModeByte = 0;
 };
+
+// How late a late answer comes: past the host's one-second page time-out.
+constexpr int kLateAnswerMs = 1500;
 
 struct SimulatorOptions {
   Mode start = Mode::kFirmware;

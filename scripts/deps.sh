@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config libgtest-dev libgmock-dev libbenchmark-dev
           nlohmann-json3-dev libcli11-dev libudev-dev iproute2
           qt6-base-dev fonts-dejavu-core umockdev libumockdev-dev
-          dpkg-dev file lintian man-db)
+          dpkg-dev file lintian man-db clang)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <thread>
 
 #include "device_rig.h"
@@ -170,6 +171,51 @@ TEST_F(FaultTest, FailedEchoInAnEraseStopsIt) {
   ASSERT_FALSE(state.writeLog.empty());
   EXPECT_EQ(state.writeLog.back().count, 4u);
   EXPECT_NE(state.eeprom[128 + 4], 0xFF);
+}
+
+// The page is stored either way; only its acknowledgement goes wrong.
+TEST_F(FaultTest, ShortAnswerLeavesOffTheLastByte) {
+  devsim::SimulatorOptions options;
+  options.faults.shortAnswerPages = {1};
+  StartDevice("MT10E", Mode::kProgram, options);
+  line.SetSpeed(B115200);
+  const Bytes data = PagePattern(0);
+  const Bytes ack = PageAck(data);
+  EXPECT_EQ(line.Exchange(LogicPageFrame(0, data), 4, kSilenceMs),
+            Bytes(ack.begin(), ack.end() - 1));
+  EXPECT_EQ(line.Exchange(LogicPageFrame(0, data), 4), ack) << "the next attempt is answered whole";
+  EXPECT_EQ(device->Snapshot().LogicPage(0), data);
+}
+
+TEST_F(FaultTest, LateAnswerComesAfterTheHostsTimeOut) {
+  devsim::SimulatorOptions options;
+  options.faults.lateAnswerPages = {1};
+  StartDevice("MT10E", Mode::kProgram, options);
+  line.SetSpeed(B115200);
+  const Bytes data = PagePattern(0);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(line.Exchange(LogicPageFrame(0, data), 4, 1000).empty()) << "within the time-out";
+  EXPECT_EQ(line.Read(4, 5000), PageAck(data)) << "but it does come";
+  EXPECT_GE(MillisecondsSince(start), devsim::kLateAnswerMs - 100.0);
+}
+
+// A reset mid-upload: the device announces itself with a carriage return, takes no page frames in
+// its loader, starts its firmware, and keeps what it had stored.
+TEST_F(FaultTest, RestartAfterPagesResetsIntoTheLoaderWithItsMemory) {
+  devsim::SimulatorOptions options;
+  options.faults.restartAfterPages = 2;
+  StartDevice("MT10E", Mode::kProgram, options);
+  line.SetSpeed(B115200);
+  EXPECT_EQ(line.Exchange(LogicPageFrame(0, PagePattern(0)), 4), PageAck(PagePattern(0)));
+  const Bytes answer = line.Exchange(LogicPageFrame(1, PagePattern(1)), 5);
+  EXPECT_EQ(answer, [] {
+    Bytes bytes = PageAck(PagePattern(1));
+    bytes.push_back(0x0D);
+    return bytes;
+  }());
+  EXPECT_TRUE(line.Exchange(LogicPageFrame(2, PagePattern(2)), 4, kSilenceMs).empty());
+  EXPECT_NE(device->CurrentMode(), Mode::kProgram);
+  EXPECT_EQ(device->Snapshot().LogicPage(1), PagePattern(1));
 }
 
 }  // namespace

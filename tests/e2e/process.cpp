@@ -189,4 +189,14 @@ bool SimulatorProcess::Stop() {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+void SimulatorProcess::Kill() {
+  if (pid_ <= 0) {
+    return;
+  }
+  kill(pid_, SIGKILL);
+  int status = 0;
+  waitpid(pid_, &status, 0);
+  pid_ = -1;
+}
+
 }  // namespace veltr::e2e

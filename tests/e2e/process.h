@@ -46,6 +46,8 @@ class SimulatorProcess {
              const std::string& errorFile = "");
   // Waits for the process to end; true when it ended by itself with status 0.
   bool Stop();
+  // Kills the process without letting it save anything (a power loss); waits for its end.
+  void Kill();
   const std::string& SlavePath() const { return slave_; }
 
  private:

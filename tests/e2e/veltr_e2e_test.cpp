@@ -25,6 +25,7 @@
 #include "devsim/device_state.h"
 #include "devsim/device_table.h"
 #include "e2e/process.h"
+#include "e2e/table_file.h"
 #include "protocol/commands.h"
 #include "support/port_holder.h"
 
@@ -406,7 +407,17 @@ INSTANTIATE_TEST_SUITE_P(
     [](const auto& info) { return info.param.name; });
 
 // What a package file can be instead of a good image.
-enum class Damage { Length, Missing, Unreadable, Folder, DanglingLink, LinkToRandom, Fifo, Sparse };
+enum class Damage {
+  Length,
+  Missing,
+  Unreadable,
+  Folder,
+  DanglingLink,
+  LinkToRandom,
+  LinkToZero,
+  Fifo,
+  Sparse
+};
 
 struct PackageFile {
   const char* name;
@@ -453,6 +464,9 @@ class DamagedPackageTest : public E2eTest,
         break;
       case Damage::LinkToRandom:
         fs::create_symlink("/dev/urandom", path);
+        break;
+      case Damage::LinkToZero:
+        fs::create_symlink("/dev/zero", path);
         break;
       case Damage::Fifo:
         ASSERT_EQ(mkfifo(path.c_str(), 0644), 0);
@@ -508,6 +522,13 @@ TEST_P(DamagedPackageTest, RefusedBeforeTheFirstPage) {
   const std::string failure = c.exitCode == 5 ? "failed load file" : "damaged file";
   EXPECT_TRUE(HasLine(r.out, "Firmware upgrade failed: " + failure + ".")) << r.out;
   EXPECT_EQ(r.out.find("Uploading"), std::string::npos) << "no upload begun";
+  char time[32];
+  std::snprintf(time, sizeof time, " | %d | %.2f s |", r.exitCode, r.seconds);
+  WriteTableRow(VELTR_DAMAGED_INPUTS_DIR, "damaged-inputs.md",
+                "| Input | Message | Exit | Time |\n|---|---|---|---|\n",
+                std::string("10-") + c.name,
+                std::string("| ") + c.name + " | \"" + c.lines.back().substr(3) +
+                    "\", \"Firmware upgrade failed: " + failure + ".\"" + time);
 
   const auto device = Device();
   EXPECT_TRUE(device.writeLog.empty()) << "the device took " << device.writeLog.size() << " writes";
@@ -554,6 +575,7 @@ INSTANTIATE_TEST_SUITE_P(
         Kl1aProcessor("ProcessorIsAFolder", Damage::Folder),
         Kl1aProcessor("ProcessorDanglingLink", Damage::DanglingLink),
         Kl1aProcessor("ProcessorLinkToRandom", Damage::LinkToRandom),
+        Kl1aProcessor("ProcessorLinkToZero", Damage::LinkToZero),
         Kl1aProcessor("ProcessorSparse5GiB", Damage::Sparse, 5ull << 30),
         DamagedPackageCase{"LogicIsAFifo",
                            "KL1A",
