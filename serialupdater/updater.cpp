@@ -718,17 +718,21 @@ void Updater::LoadLogicFiles() {
   FillBlocks(*length, 3);
 }
 
-void Updater::LoadProcFiles() {
+std::optional<std::size_t> Updater::ReadProcImage() {
   const int type = device_.typeCode;
   SetLine(8, " Load Processor and HI Files ...");
   Repaint();
   fileError_ = true;
   const auto rule = FileRuleOf(type);
   if (!rule || rule->procCode == nullptr) {
-    return;
+    return std::nullopt;
   }
   SetLine(9, FileVersionText(rule->name, ProcVersionText(type)));
-  const auto length = ReadImage(folder_ / ProcFileName(*rule, device_.hwVariant, type));
+  return ReadImage(folder_ / ProcFileName(*rule, device_.hwVariant, type));
+}
+
+void Updater::LoadProcFiles() {
+  const auto length = ReadProcImage();
   if (!length || *length == 0) {
     return;
   }
@@ -737,16 +741,7 @@ void Updater::LoadProcFiles() {
 }
 
 void Updater::LoadProcFilesByWord() {
-  const int type = device_.typeCode;
-  SetLine(8, " Load Processor and HI Files ...");
-  Repaint();
-  fileError_ = true;
-  const auto rule = FileRuleOf(type);
-  if (!rule || rule->procCode == nullptr) {
-    return;
-  }
-  SetLine(9, FileVersionText(rule->name, ProcVersionText(type)));
-  const auto length = ReadImage(folder_ / ProcFileName(*rule, device_.hwVariant, type));
+  const auto length = ReadProcImage();
   // Word addresses are 16 bits wide: a longer image would wrap onto its own start.
   constexpr std::size_t kWordImageLimit = 2 * 65536;
   if (!length || *length == 0 || *length > kWordImageLimit) {

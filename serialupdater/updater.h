@@ -112,6 +112,8 @@ class Updater {
   // Reads a whole file into the image buffer (FF past its end); the length, or nothing when the
   // file is missing or does not fit.
   std::optional<std::size_t> ReadImage(const std::filesystem::path& file);
+  // The loading lines of the processor image, then its length; none when it has no file here.
+  std::optional<std::size_t> ReadProcImage();
   void FillBlocks(std::size_t length, int progressLine);
   std::string FileVersionText(const std::string& name, const std::string& version) const;
   std::uint16_t BlockSum(std::size_t offset) const;

@@ -24,6 +24,7 @@
 
 #include "devsim/device_state.h"
 #include "devsim/device_table.h"
+#include "e2e/device_folder.h"
 #include "e2e/process.h"
 #include "e2e/table_file.h"
 #include "protocol/commands.h"
@@ -33,97 +34,12 @@ namespace veltr::e2e {
 namespace {
 
 namespace fs = std::filesystem;
-using Bytes = std::vector<uint8_t>;
-
 const std::string kBin = VELTR_BIN_DIR;
 
-Bytes ImageBytes(size_t length, uint8_t seed) {
-  Bytes bytes(length);
-  uint32_t x = 0x9E3779B9u * (seed + 1u);
-  for (auto& byte : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = static_cast<uint8_t>(x);
-  }
-  return bytes;
-}
-
-std::vector<std::string> Lines(const std::string& text) {
-  std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < text.size()) {
-    const size_t end = text.find('\n', start);
-    lines.push_back(text.substr(start, end - start));
-    if (end == std::string::npos) {
-      break;
-    }
-    start = end + 1;
-  }
-  return lines;
-}
-
-bool HasLine(const std::string& text, const std::string& line) {
-  for (const auto& l : Lines(text)) {
-    if (l == line) {
-      return true;
-    }
-  }
-  return false;
-}
-
-class E2eTest : public ::testing::Test {
+// The shared device folder, with veltr run on all four COM names and the package description
+// optional.
+class E2eTest : public DeviceFolderTest {
  protected:
-  void SetUp() override {
-    std::string pattern = (fs::temp_directory_path() / "veltr-e2e-XXXXXX").string();
-    ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-    folder_ = pattern;
-    fs::create_directories(folder_ / "package");
-    fs::create_directories(folder_ / "device");
-  }
-  void TearDown() override {
-    sims_.clear();
-    std::error_code ignored;
-    fs::remove_all(folder_, ignored);
-  }
-
-  // A simulator whose memory lives in the test's device folder; returns its tty.
-  std::string StartDevice(std::vector<std::string> args, const std::string& errorFile = "") {
-    args.push_back("--state");
-    args.push_back(StateDir());
-    auto sim = std::make_unique<SimulatorProcess>();
-    EXPECT_TRUE(sim->Start(kBin + "/veltr-devsim", args, errorFile));
-    const std::string path = sim->SlavePath();
-    sims_.push_back(std::move(sim));
-    return path;
-  }
-  void StopDevices() {
-    for (auto& sim : sims_) {
-      EXPECT_TRUE(sim->Stop()) << "the simulator did not end cleanly";
-    }
-    sims_.clear();
-  }
-  devsim::DeviceState Device() {
-    StopDevices();
-    std::string error;
-    auto state = devsim::LoadState(StateDir(), &error);
-    EXPECT_TRUE(state) << error;
-    return state ? *state : devsim::DeviceState{};
-  }
-
-  std::string StateDir() const { return (folder_ / "device").string(); }
-  std::string PackageDir() const { return (folder_ / "package").string(); }
-  std::string Missing(const std::string& name) const { return (folder_ / name).string(); }
-
-  void WritePackageFile(const std::string& name, const Bytes& bytes) const {
-    std::ofstream out(folder_ / "package" / name, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-  }
-  void WritePackageFile(const std::string& name, const std::string& text) const {
-    WritePackageFile(name, Bytes(text.begin(), text.end()));
-  }
-
   // veltr with COM1 to COM4 mapped as given (a device tty, or a path where no tty is) and the
   // test's package.
   RunResult Veltr(std::vector<std::string> args, const std::vector<std::string>& com,
@@ -145,15 +61,12 @@ class E2eTest : public ::testing::Test {
     }
     return RunProgram(kBin + "/veltr", args, 180, plan);
   }
-  std::string IniPath() const { return (folder_ / "package" / "VeltrUpgrade.ini").string(); }
   // COM1 the device, the other three nowhere.
   std::vector<std::string> OnCom1(const std::string& tty) const {
     return {tty, Missing("tty2"), Missing("tty3"), Missing("tty4")};
   }
 
-  fs::path folder_;
   bool withIni_ = true;  // pass the test's package description with --ini
-  std::vector<std::unique_ptr<SimulatorProcess>> sims_;
 };
 
 TEST_F(E2eTest, SearchWithAutoselectFindsTheDeviceBehindCom3) {
