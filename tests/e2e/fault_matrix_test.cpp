@@ -80,12 +80,13 @@ enum class Recovery {
   ColdBoot,    // switched on as a device that no longer starts: the cold boot pass and the job
 };
 
-const char* RecoveryText(Recovery recovery) {
+const char* RecoveryText(Recovery recovery, Transport transport) {
   switch (recovery) {
     case Recovery::SameJob:
       return "same job again";
     case Recovery::PowerCycle:
-      return "device switched off and on, job again";
+      return transport == Transport::Usb ? "device plugged in again, job again"
+                                         : "device switched off and on, job again";
     case Recovery::ColdBoot:
       return "cold boot pass, job again";
   }
@@ -430,7 +431,7 @@ TEST_P(FaultMatrixTest, UpgradeSucceedsOrFailsInWordsAndTheDeviceRecovers) {
     const bool recovered = device.LogicBytes(logic.size()) == logic &&
                            device.ProcessorBytes(processor.size()) == processor;
     EXPECT_TRUE(recovered) << "the flash differs from the image after the recovery";
-    cells << " | " << RecoveryText(recovery) << " | " << second.exitCode << ", "
+    cells << " | " << RecoveryText(recovery, c.transport) << " | " << second.exitCode << ", "
           << Outcome(second.out) << ", " << (recovered ? "image" : "not the image") << ", "
           << Versions(device);
   }
