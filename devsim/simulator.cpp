@@ -1051,9 +1051,13 @@ struct Simulator::Impl {
         options.network->foreignFd >= 0) {
       const std::array<std::uint8_t, 4> forged = {kPageAck, static_cast<std::uint8_t>(sum >> 8),
                                                   static_cast<std::uint8_t>(sum & 0xFF), 0xFF};
-      (void)sendto(options.network->foreignFd, forged.data(), forged.size(), MSG_DONTWAIT,
-                   reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-      Log(what + "not stored, acknowledged from another address");
+      if (sendto(options.network->foreignFd, forged.data(), forged.size(), MSG_DONTWAIT,
+                 reinterpret_cast<const sockaddr*>(&peer), sizeof peer) < 0) {
+        Log(what +
+            "not stored; the acknowledgement from another address failed: " + std::strerror(errno));
+      } else {
+        Log(what + "not stored, acknowledged from another address");
+      }
       return;
     }
     const std::uint16_t sent =

@@ -318,8 +318,9 @@ class FaultMatrixTest : public DeviceFolderTest, public ::testing::WithParamInte
       args.push_back("--verbose");
       EXPECT_TRUE(sim->Start(kBinDir + "/veltr-devsim", args, (folder_ / "device.log").string()));
     } else {
-      args.insert(args.end(), {"--udp", kDeviceAddress, "--start", "loader"});
-      EXPECT_TRUE(lab_->StartOnDevices(*sim, kBinDir + "/veltr-devsim", args));
+      args.insert(args.end(), {"--udp", kDeviceAddress, "--start", "loader", "--verbose"});
+      EXPECT_TRUE(lab_->StartOnDevices(*sim, kBinDir + "/veltr-devsim", args,
+                                       (folder_ / "device.log").string()));
     }
     sims_.push_back(std::move(sim));
     return Missing("no-tty");
@@ -360,7 +361,7 @@ class FaultMatrixTest : public DeviceFolderTest, public ::testing::WithParamInte
                               key, row));
   }
 
-  // What a USB device said it did, one transaction a line (empty elsewhere).
+  // What the device said it did, one transaction a line (empty on serial).
   std::string DeviceLog() const {
     std::ifstream in(folder_ / "device.log");
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
