@@ -54,6 +54,9 @@ struct Arguments {
   bool shortIdentifyOnly = false;
   std::optional<std::uint32_t> unplugAfterPages;
   std::string udpAddress;
+  std::vector<std::uint32_t> duplicatePages;
+  std::vector<std::uint32_t> foreignPages;
+  std::string foreignAddress;
   int discoveryLength = 30;
   int discoveryDelayMs = 0;
   bool shortFormsOnly = false;
@@ -156,6 +159,16 @@ int RunOnNetwork(const Arguments& args, devsim::DeviceState state, devsim::Simul
   link.discoveryDelayMs = args.discoveryDelayMs;
   link.shortFormsOnly = args.shortFormsOnly;
   link.consoleModeByte = static_cast<std::uint8_t>(args.consoleMode.value_or(0));
+  // The stranger on the same network: a socket of its own on another address, same port.
+  devsim::UdpEndpoint foreign;
+  if (!args.foreignAddress.empty()) {
+    if (!devsim::OpenUdpEndpoint(args.foreignAddress, devsim::kDeviceUdpPort, foreign, &error)) {
+      ToStderr("veltr-devsim: " + error);
+      devsim::CloseUdpEndpoint(endpoint);
+      return 1;
+    }
+    link.foreignFd = foreign.unicast;
+  }
   options.network = link;
   int status = 0;
   {
@@ -170,6 +183,7 @@ int RunOnNetwork(const Arguments& args, devsim::DeviceState state, devsim::Simul
       simulator.Stop();
     }
   }
+  devsim::CloseUdpEndpoint(foreign);
   devsim::CloseUdpEndpoint(endpoint);
   return status;
 }
@@ -238,6 +252,17 @@ int main(int argc, char** argv) {
                  "USB: pull the cable when the page frame after N answered ones arrives");
   app.add_option("--udp", args.udpAddress,
                  "Be a network device at this IPv4 address (UDP port 7890) instead of a tty");
+  app.add_option("--duplicate-page", args.duplicatePages,
+                 "Network: send the answer to the N-th page frame twice")
+      ->delimiter(',')
+      ->check(CLI::PositiveNumber);
+  app.add_option("--foreign-page", args.foreignPages,
+                 "Network: leave the N-th page frame unstored and have --foreign-address "
+                 "acknowledge it")
+      ->delimiter(',')
+      ->check(CLI::PositiveNumber);
+  app.add_option("--foreign-address", args.foreignAddress,
+                 "Network: the other address --foreign-page answers from");
   app.add_option("--discovery-length", args.discoveryLength,
                  "Length byte of the discovery answer: 30, or 19 for older devices")
       ->check(CLI::IsMember({19, 30}));
@@ -289,6 +314,16 @@ int main(int argc, char** argv) {
   options.usb.olderLayout = args.olderIdentify;
   options.usb.shortOnly = args.shortIdentifyOnly;
   options.faults.unplugAfterPages = args.unplugAfterPages;
+  options.faults.duplicatePages = args.duplicatePages;
+  options.faults.foreignPages = args.foreignPages;
+  if ((!args.duplicatePages.empty() || !args.foreignAddress.empty()) && args.udpAddress.empty()) {
+    ToStderr("veltr-devsim: --duplicate-page and --foreign-address need --udp");
+    return 2;
+  }
+  if (!args.foreignPages.empty() && args.foreignAddress.empty()) {
+    ToStderr("veltr-devsim: --foreign-page needs --foreign-address");
+    return 2;
+  }
   if (args.unplugAfterPages && !args.usb) {
     ToStderr("veltr-devsim: --unplug-after-pages needs --usb");
     return 2;

@@ -1047,6 +1047,19 @@ struct Simulator::Impl {
       return;
     }
     const std::uint16_t sum = Sum16(bytes.data() + kPageDataOffset, kPageSize);
+    if (Contains(faults.foreignPages, number) && options.network &&
+        options.network->foreignFd >= 0) {
+      const std::array<std::uint8_t, 4> forged = {kPageAck, static_cast<std::uint8_t>(sum >> 8),
+                                                  static_cast<std::uint8_t>(sum & 0xFF), 0xFF};
+      if (sendto(options.network->foreignFd, forged.data(), forged.size(), MSG_DONTWAIT,
+                 reinterpret_cast<const sockaddr*>(&peer), sizeof peer) < 0) {
+        Log(what +
+            "not stored; the acknowledgement from another address failed: " + std::strerror(errno));
+      } else {
+        Log(what + "not stored, acknowledged from another address");
+      }
+      return;
+    }
     const std::uint16_t sent =
         static_cast<std::uint16_t>(bytes[kPageSumOffset] << 8 | bytes[kPageSumOffset + 1]);
     std::uint16_t answered = sum;
@@ -1092,6 +1105,10 @@ struct Simulator::Impl {
       return;
     }
     Answer(answer.data(), answerLength);
+    if (Contains(faults.duplicatePages, number)) {
+      Log(what + "answer sent twice");
+      Send(answer.data(), answerLength);
+    }
     ++pagesAnswered;
     if (faults.silentAfterPages && pagesAnswered >= *faults.silentAfterPages) {
       silent = true;

@@ -48,6 +48,12 @@ struct Faults {
   // USB: when this many page frames were answered the cable is pulled as the next one arrives;
   // the device's end of the line closes and SimulatorOptions::unplug runs.
   std::optional<std::uint32_t> unplugAfterPages;
+  // Network: page frames (counted as above) whose answer leaves twice, two datagrams alike.
+  std::vector<std::uint32_t> duplicatePages;
+  // Network: page frames the device neither stores nor answers, while a datagram from another
+  // address (NetworkLink::foreignFd) brings the acknowledgement it would have sent. A host that
+  // takes it believes a page is in the flash that is not.
+  std::vector<std::uint32_t> foreignPages;
 };
 
 // The device on its USB interface: a HID device with 64-byte reports each way and no report ids.
@@ -89,6 +95,7 @@ struct NetworkLink {
   int discoveryDelayMs = 0;
   bool shortFormsOnly = false;  // older devices: no answer to the addressed requests
   std::uint8_t consoleModeByte = 0;
+  int foreignFd = -1;  // bound to another address on the same port, for Faults::foreignPages
 };
 
 // How late a late answer comes: past the host's one-second page time-out.

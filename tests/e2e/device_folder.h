@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -135,8 +136,17 @@ class DeviceFolderTest : public ::testing::Test {
     if (!std::filesystem::exists(IniPath())) {
       WritePackageFile("VeltrUpgrade.ini", std::string("[KL1A]\nVersion=211\n"));
     }
+    if (launcher_) {
+      const auto command = launcher_(kBinDir + "/veltr", args);
+      return RunProgram(command[0], {command.begin() + 1, command.end()}, 180, plan);
+    }
     return RunProgram(kBinDir + "/veltr", args, 180, plan);
   }
+
+  // When set, veltr runs through the command line it makes of the program and its arguments: in
+  // a network lab, under the USB testbed.
+  std::function<std::vector<std::string>(const std::string&, const std::vector<std::string>&)>
+      launcher_;
 
   std::filesystem::path folder_;
   std::vector<std::unique_ptr<SimulatorProcess>> sims_;

@@ -11,6 +11,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <ostream>
 #include <sstream>
 #include <string>
@@ -18,22 +20,57 @@
 
 #include "e2e/device_folder.h"
 #include "e2e/table_file.h"
+#include "e2e/usb_testbed.h"
+#include "netns/netns_lab.h"
 
 namespace veltr::e2e {
 namespace {
 
 namespace fs = std::filesystem;
 
-// How veltr reaches the simulated device. Serial runs over a pseudo-terminal; the USB (faked
-// hidraw node) and Ethernet (network namespace) links come in beside it as further kinds.
-enum class Transport { Serial };
+// How veltr reaches the simulated device: a pseudo-terminal, a hidraw node faked by umockdev, or
+// UDP between the two namespaces of a network lab.
+enum class Transport { Serial, Usb, Ethernet };
 
 const char* TransportName(Transport transport) {
   switch (transport) {
     case Transport::Serial:
       return "Serial";
+    case Transport::Usb:
+      return "Usb";
+    case Transport::Ethernet:
+      return "Ethernet";
   }
   return "?";
+}
+
+// The device each transport upgrades: a KL1A on the serial line, a VR2-TP on USB and Ethernet
+// (started in its upgrade code or loader, so that every page frame is a flash page).
+struct Product {
+  const char* type;
+  const char* logicFile;
+  size_t logicLength;
+  const char* processorFile;
+  size_t processorLength;
+  const char* upgradeCode;  // nullptr: none on this transport
+  int version;
+};
+
+Product ProductOf(Transport transport) {
+  switch (transport) {
+    case Transport::Serial:
+      break;
+    case Transport::Usb:
+      return {"VR2-TP", "pv2r1213.sop", 235820, "uv2r1213.bin", 10000, "uv2rusu1101.bin", 213};
+    case Transport::Ethernet:
+      return {"VR2-TP", "pv2r1213.sop", 235820, "uv2r1213.bin", 10000, "uv2retu1101.bin", 213};
+  }
+  return {"KL1A", "pk1a1211.sop", 31146, "uk1a1211.bin", 10000, nullptr, 211};
+}
+
+// Page frames of 256 bytes: the logic pages come first, then the processor's.
+size_t LogicPages(const Product& product) {
+  return (product.logicLength + 255) / 256;
 }
 
 // What brings the device back after a failed first run.
@@ -43,16 +80,34 @@ enum class Recovery {
   ColdBoot,    // switched on as a device that no longer starts: the cold boot pass and the job
 };
 
-const char* RecoveryText(Recovery recovery) {
+const char* RecoveryText(Recovery recovery, Transport transport) {
   switch (recovery) {
     case Recovery::SameJob:
       return "same job again";
     case Recovery::PowerCycle:
-      return "device switched off and on, job again";
+      return transport == Transport::Usb ? "device plugged in again, job again"
+                                         : "device switched off and on, job again";
     case Recovery::ColdBoot:
       return "cold boot pass, job again";
   }
   return "?";
+}
+
+// In descriptions and simulator options "{P}" stands for the 8th processor page frame of the
+// transport's device, "{P+1}" for the frame after it.
+// The cold boot pass is a serial matter: elsewhere a device whose firmware no longer starts comes
+// up in its upgrade code or loader, and switching it off and on is all it takes.
+//
+// On USB an answer that comes after the host gave up stays in the testbed's line (a
+// pseudo-terminal) for the next program that opens the node, where a hidraw node hands a new
+// reader only reports that arrive after its open. Plugging the device in again clears the line as
+// closing a hidraw node clears its queue.
+Recovery RecoveryOn(const char* fault, Recovery recovery, Transport transport) {
+  if (transport == Transport::Usb && std::string(fault) == "AnswerAfterTimeOut") {
+    return Recovery::PowerCycle;
+  }
+  return recovery == Recovery::ColdBoot && transport != Transport::Serial ? Recovery::PowerCycle
+                                                                          : recovery;
 }
 
 struct FaultCase {
@@ -73,56 +128,80 @@ void PrintTo(const MatrixCase& c, std::ostream* os) {
   *os << c.fault.name << "/" << TransportName(c.transport);
 }
 
-// Page frames are counted from 1 over the simulator's life; the KL1A package below sends 122
-// logic pages, then 40 processor pages (and the first again, last). Faults on frame 130 hit the
-// processor upload.
+std::string Framed(std::string text, Transport transport) {
+  const size_t processorFrame = LogicPages(ProductOf(transport)) + 8;
+  for (const auto& [mark, frame] : {std::pair<std::string, size_t>{"{P+1}", processorFrame + 1},
+                                    std::pair<std::string, size_t>{"{P}", processorFrame}}) {
+    for (size_t at = text.find(mark); at != std::string::npos; at = text.find(mark, at)) {
+      text.replace(at, mark.size(), std::to_string(frame));
+    }
+  }
+  return text;
+}
+
+constexpr Transport kAll[] = {Transport::Serial, Transport::Usb, Transport::Ethernet};
+const std::vector<Transport> kEvery(std::begin(kAll), std::end(kAll));
+
+// Page frames are counted from 1 over the simulator's life; the KL1A package sends 122 logic
+// pages, then 40 processor pages (and the first again, last), the VR2-TP package 922 and 40.
 const std::vector<FaultCase> kFaults = {
-    {"NoFault", "none", {}, Recovery::SameJob, {Transport::Serial}},
+    {"NoFault", "none", {}, Recovery::SameJob, kEvery},
     {"AnswerLost",
-     "page answer lost (frames 3 and 130)",
-     {"--drop-page", "3,130"},
+     "page answer lost (frames 3 and {P})",
+     {"--drop-page", "3,{P}"},
      Recovery::SameJob,
-     {Transport::Serial}},
+     kEvery},
     {"EchoCorrupted",
      "EEPROM echo corrupted (byte 5)",
      {"--fail-echo", "5"},
      Recovery::SameJob,
-     {Transport::Serial}},
+     kEvery},
     {"WrongSumEchoed",
-     "wrong sum echoed (frames 3 and 130)",
-     {"--corrupt-page", "3,130"},
+     "wrong sum echoed (frames 3 and {P})",
+     {"--corrupt-page", "3,{P}"},
      Recovery::SameJob,
-     {Transport::Serial}},
+     kEvery},
     {"StrayBytes",
      "stray bytes on the line between answers",
      {"--stray-bytes"},
      Recovery::SameJob,
-     {Transport::Serial}},
+     kEvery},
     {"SilentFromPage",
-     "device silent from frame 131 on",
-     {"--silent-after-pages", "130"},
+     "device silent from frame {P+1} on",
+     {"--silent-after-pages", "{P}"},
      Recovery::ColdBoot,
-     {Transport::Serial}},
+     kEvery},
     {"RestartMidUpload",
-     "device restarts after frame 130",
-     {"--restart-after-pages", "130"},
+     "device restarts after frame {P}",
+     {"--restart-after-pages", "{P}"},
      Recovery::SameJob,
-     {Transport::Serial}},
+     kEvery},
     {"AnswerTooShort",
-     "answer of the wrong length (frames 3 and 130)",
-     {"--short-answer-page", "3,130"},
+     "answer of the wrong length (frames 3 and {P})",
+     {"--short-answer-page", "3,{P}"},
      Recovery::SameJob,
-     {Transport::Serial}},
+     kEvery},
     {"AnswerAfterTimeOut",
-     "answer after its time-out (frames 3 and 130)",
-     {"--late-answer-page", "3,130"},
+     "answer after its time-out (frames 3 and {P})",
+     {"--late-answer-page", "3,{P}"},
      Recovery::SameJob,
-     {Transport::Serial}},
-    {"SlowDevice",
-     "every answer 30 ms late",
-     {"--slow", "30"},
+     kEvery},
+    {"SlowDevice", "every answer 30 ms late", {"--slow", "30"}, Recovery::SameJob, kEvery},
+    {"Unplugged",
+     "device unplugged after frame {P}",
+     {"--unplug-after-pages", "{P}"},
+     Recovery::PowerCycle,
+     {Transport::Usb}},
+    {"DatagramDuplicated",
+     "answer datagram duplicated (frames 3 and {P})",
+     {"--duplicate-page", "3,{P}"},
      Recovery::SameJob,
-     {Transport::Serial}},
+     {Transport::Ethernet}},
+    {"DatagramFromAnotherAddress",
+     "page acknowledged from another address, not by the device (frames 3 and {P})",
+     {"--foreign-page", "3,{P}", "--foreign-address", "10.77.1.99"},
+     Recovery::SameJob,
+     {Transport::Ethernet}},
 };
 
 std::vector<MatrixCase> AllCases() {
@@ -168,6 +247,45 @@ std::string Versions(const devsim::DeviceState& device) {
 
 class FaultMatrixTest : public DeviceFolderTest, public ::testing::WithParamInterface<MatrixCase> {
  protected:
+  static constexpr const char* kDeviceAddress = "10.77.1.2";
+
+  void SetUp() override {
+    DeviceFolderTest::SetUp();
+    switch (GetParam().transport) {
+      case Transport::Serial:
+        break;
+      case Transport::Usb:
+        if (const std::string missing = UsbTestbedMissing(); !missing.empty()) {
+          GTEST_SKIP() << missing;
+        }
+        testbed_ = std::make_unique<UsbTestbed>();
+        node_ = testbed_->AddDevice(0);
+        launcher_ = [this](const std::string& program, const std::vector<std::string>& args) {
+          return UnderTestbed(testbed_->Root(), program, args);
+        };
+        break;
+      case Transport::Ethernet: {
+        // veltr and the simulator run only inside the lab's namespaces, never beside the test.
+        lab_ = std::make_unique<netns::NetnsLab>();
+        std::string why;
+        if (!lab_->Make(&why)) {
+          GTEST_SKIP() << why;
+        }
+        ASSERT_TRUE(lab_->AddDeviceAddress(std::string(kDeviceAddress) + "/24"));
+        ASSERT_TRUE(lab_->AddDeviceAddress("10.77.1.99/24"));
+        launcher_ = [this](const std::string& program, const std::vector<std::string>& args) {
+          return lab_->HostCommand(program, args);
+        };
+        break;
+      }
+    }
+  }
+  void TearDown() override {
+    DeviceFolderTest::TearDown();
+    lab_.reset();
+    testbed_.reset();
+  }
+
   // The device's memory while it runs on: pages and EEPROM bytes are in its files before they are
   // acknowledged, the rest once the line has been quiet for a moment.
   static devsim::DeviceState Peek(const std::string& dir) {
@@ -178,29 +296,52 @@ class FaultMatrixTest : public DeviceFolderTest, public ::testing::WithParamInte
     return state ? *state : devsim::DeviceState{};
   }
 
-  // The device of the case's transport, with the faults given; returns where veltr finds it (for
-  // serial the slave tty). A new transport adds its start here and its veltr options below.
+  // The device of the case's transport, with the faults given; returns where veltr finds it on
+  // COM1 (the slave tty on serial; nowhere on the others). A dead device comes up in its upgrade
+  // code or loader where the cold boot pass is a serial matter.
   std::string StartLink(const std::vector<std::string>& faults, bool dead = false) {
-    std::vector<std::string> args = {"--type", "KL1A", "--hw", "101"};
-    if (dead) {
+    const Transport transport = GetParam().transport;
+    std::vector<std::string> args = {"--type", ProductOf(transport).type, "--hw", "101"};
+    if (dead && transport == Transport::Serial) {
       args.insert(args.end(), {"--start", "dead", "--power-up-after", "1500"});
     }
-    args.insert(args.end(), faults.begin(), faults.end());
-    switch (GetParam().transport) {
-      case Transport::Serial:
-        return StartDevice(args);
+    for (const auto& fault : faults) {
+      args.push_back(Framed(fault, transport));
     }
-    return "";
+    if (transport == Transport::Serial) {
+      return StartDevice(args);
+    }
+    args.insert(args.end(), {"--serial", "B-07-1234", "--state", StateDir()});
+    auto sim = std::make_unique<SimulatorProcess>();
+    if (transport == Transport::Usb) {
+      args.insert(args.end(), {"--usb", "--start", "upgrade", "--link", node_});
+      args.push_back("--verbose");
+      EXPECT_TRUE(sim->Start(kBinDir + "/veltr-devsim", args, (folder_ / "device.log").string()));
+    } else {
+      args.insert(args.end(), {"--udp", kDeviceAddress, "--start", "loader", "--verbose"});
+      EXPECT_TRUE(lab_->StartOnDevices(*sim, kBinDir + "/veltr-devsim", args,
+                                       (folder_ / "device.log").string()));
+    }
+    sims_.push_back(std::move(sim));
+    return Missing("no-tty");
   }
 
   RunResult Upgrade(const std::string& where, bool coldBoot = false) {
-    std::vector<std::string> args = {"upgrade", "--yes", "--device-type", "KL1A"};
-    switch (GetParam().transport) {
+    const Transport transport = GetParam().transport;
+    std::vector<std::string> args = {"upgrade", "--yes", "--device-type",
+                                     ProductOf(transport).type};
+    switch (transport) {
       case Transport::Serial:
         args.insert(args.end(), {"--no-autoselect", "--port", "COM1"});
         break;
+      case Transport::Usb:
+        args.insert(args.end(), {"--port", "USB", "--serial-number", "B07-1234"});
+        break;
+      case Transport::Ethernet:
+        args.insert(args.end(), {"--port", "Ethernet", "--address", kDeviceAddress});
+        break;
     }
-    if (coldBoot) {
+    if (coldBoot && transport == Transport::Serial) {
       args.push_back("--cold-boot");
     }
     return Veltr(args, where);
@@ -209,8 +350,9 @@ class FaultMatrixTest : public DeviceFolderTest, public ::testing::WithParamInte
   // Writes this case's row and rewrites the table from every row present.
   static void Record(const MatrixCase& c, const std::string& cells) {
     char key[64];
-    std::snprintf(key, sizeof key, "%02zu-%s.md", c.row, TransportName(c.transport));
-    const std::string row = std::string("| ") + c.fault.description + " | " +
+    std::snprintf(key, sizeof key, "%02zu-%d-%s.md", c.row, static_cast<int>(c.transport),
+                  TransportName(c.transport));
+    const std::string row = std::string("| ") + Framed(c.fault.description, c.transport) + " | " +
                             TransportName(c.transport) + " | " + cells + " |";
     EXPECT_TRUE(WriteTableRow(VELTR_FAULT_MATRIX_DIR, "fault-matrix.md",
                               "| Fault | Transport | First run: exit, message | Failed line | "
@@ -218,14 +360,32 @@ class FaultMatrixTest : public DeviceFolderTest, public ::testing::WithParamInte
                               "|---|---|---|---|---|---|---|\n",
                               key, row));
   }
+
+  // What the device said it did, one transaction a line (empty on serial).
+  std::string DeviceLog() const {
+    std::ifstream in(folder_ / "device.log");
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+
+  std::unique_ptr<UsbTestbed> testbed_;
+  std::string node_;  // the testbed's hidraw node, linked to the simulator's line while plugged
+  std::unique_ptr<netns::NetnsLab> lab_;
 };
 
 TEST_P(FaultMatrixTest, UpgradeSucceedsOrFailsInWordsAndTheDeviceRecovers) {
   const auto& c = GetParam();
-  const Bytes logic = ImageBytes(31146, 31);
-  const Bytes processor = ImageBytes(10000, 32);
-  WritePackageFile("pk1a1211.sop", logic);
-  WritePackageFile("uk1a1211.bin", processor);
+  const Product product = ProductOf(c.transport);
+  const Bytes logic = ImageBytes(product.logicLength, 31);
+  const Bytes processor = ImageBytes(product.processorLength, 32);
+  WritePackageFile(product.logicFile, logic);
+  WritePackageFile(product.processorFile, processor);
+  if (product.upgradeCode != nullptr) {
+    WritePackageFile(product.upgradeCode, ImageBytes(1024, 33));
+  }
+  WritePackageFile("VeltrUpgrade.ini", std::string("[") + product.type +
+                                           "]\nVersion=" + std::to_string(product.version) + "\n");
+  const std::string versions =
+      "versions " + std::to_string(product.version) + "/" + std::to_string(product.version);
 
   const std::string tty = StartLink(c.fault.simulatorFaults);
   const auto first = Upgrade(tty);
@@ -243,7 +403,7 @@ TEST_P(FaultMatrixTest, UpgradeSucceedsOrFailsInWordsAndTheDeviceRecovers) {
     // Success is only success with the image in the flash and the versions recorded.
     EXPECT_EQ(message, "Firmware upgrade succeeded.") << first.out;
     EXPECT_TRUE(flashHoldsImage) << "success reported, but the flash differs from the image";
-    EXPECT_EQ(Versions(device), "versions 211/211");
+    EXPECT_EQ(Versions(device), versions);
     cells << " | - | -";
   } else {
     EXPECT_GE(first.exitCode, 1) << first.out << first.err;
@@ -252,7 +412,8 @@ TEST_P(FaultMatrixTest, UpgradeSucceedsOrFailsInWordsAndTheDeviceRecovers) {
     EXPECT_LT(first.seconds, 90.0) << "a failing device ends the job in bounded time";
 
     RunResult second;
-    switch (c.fault.recovery) {
+    const Recovery recovery = RecoveryOn(c.fault.name, c.fault.recovery, c.transport);
+    switch (recovery) {
       case Recovery::SameJob:
         // The faulty device goes on as it is, its fault counters past their frames.
         second = Upgrade(tty);
@@ -266,12 +427,12 @@ TEST_P(FaultMatrixTest, UpgradeSucceedsOrFailsInWordsAndTheDeviceRecovers) {
         second = Upgrade(StartLink({}, true), true);
         break;
     }
-    EXPECT_EQ(second.exitCode, 0) << second.out << second.err;
+    EXPECT_EQ(second.exitCode, 0) << second.out << second.err << DeviceLog();
     device = Device();
     const bool recovered = device.LogicBytes(logic.size()) == logic &&
                            device.ProcessorBytes(processor.size()) == processor;
     EXPECT_TRUE(recovered) << "the flash differs from the image after the recovery";
-    cells << " | " << RecoveryText(c.fault.recovery) << " | " << second.exitCode << ", "
+    cells << " | " << RecoveryText(recovery, c.transport) << " | " << second.exitCode << ", "
           << Outcome(second.out) << ", " << (recovered ? "image" : "not the image") << ", "
           << Versions(device);
   }

@@ -19,15 +19,7 @@
 #include "devsim/device_state.h"
 #include "e2e/process.h"
 
-#if VELTR_HAVE_UMOCKDEV
-#include <umockdev.h>
-#endif
-
-// The testbed library keeps a few small GLib allocations for the life of the process; under the
-// leak checker of the sanitizer builds they are its, not ours.
-extern "C" const char* __lsan_default_suppressions() {
-  return "leak:libglib-2.0.so\nleak:libumockdev.so\n";
-}
+#include "e2e/usb_testbed.h"
 
 namespace veltr::e2e {
 namespace {
@@ -36,12 +28,6 @@ namespace fs = std::filesystem;
 using Bytes = std::vector<uint8_t>;
 
 const std::string kBin = VELTR_BIN_DIR;
-const std::string kPreload = VELTR_UMOCKDEV_PRELOAD;
-
-// A vendor-defined interface of 64 bytes each way and no report ids, as the devices describe it.
-constexpr const char* kReportDescriptor =
-    "0600FF0901A101150026FF00750895400901810295400901910"
-    "2C0";
 
 Bytes ImageBytes(size_t length, uint8_t seed) {
   Bytes bytes(length);
@@ -75,51 +61,6 @@ std::string Contents(const fs::path& path) {
   std::ifstream in(path);
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
-
-#if VELTR_HAVE_UMOCKDEV
-// The sysfs side of the devices: one USB device per port, its HID interface with the ids and
-// the report descriptor, and the hidraw class device that names the node.
-class UsbTestbed {
- public:
-  UsbTestbed() : testbed_(umockdev_testbed_new()) {}
-  ~UsbTestbed() { g_object_unref(testbed_); }
-  UsbTestbed(const UsbTestbed&) = delete;
-  UsbTestbed& operator=(const UsbTestbed&) = delete;
-
-  std::string Root() const { return umockdev_testbed_get_root_dir(testbed_); }
-
-  // Adds hidraw<index> on USB port <index + 1>; returns where its node goes in the testbed.
-  std::string AddDevice(int index) {
-    const std::string port = "1-" + std::to_string(index + 1);
-    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/" + port;
-    char hidName[32];
-    std::snprintf(hidName, sizeof hidName, "0003:0925:0050.%04X", index + 1);
-    const std::string hid = usb + "/" + port + ":1.0/" + hidName;
-    const std::string name = "hidraw" + std::to_string(index);
-    const std::string description =
-        "P: " + usb + "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nA: idVendor=0925\n" +
-        "A: idProduct=0050\n\n" + "P: " + hid + "\nE: SUBSYSTEM=hid\n" +
-        "E: HID_ID=0003:00000925:00000050\nH: report_descriptor=" + kReportDescriptor + "\n\n" +
-        "P: " + hid + "/hidraw/" + name + "\nE: SUBSYSTEM=hidraw\nE: DEVNAME=/dev/" + name +
-        "\nA: dev=243:" + std::to_string(index) + "\n\n";
-    GError* error = nullptr;
-    if (!umockdev_testbed_add_from_string(testbed_, description.c_str(), &error)) {
-      ADD_FAILURE() << "testbed: " << (error != nullptr ? error->message : "?");
-      g_clear_error(&error);
-    }
-    return Root() + "/dev/" + name;
-  }
-
- private:
-  UMockdevTestbed* testbed_;
-};
-#else
-class UsbTestbed {
- public:
-  std::string Root() const { return {}; }
-  std::string AddDevice(int) { return {}; }
-};
-#endif
 
 struct DeviceSpec {
   std::string type = "PXR-FX";
@@ -188,15 +129,8 @@ class UsbE2eTest : public ::testing::Test {
     if (!fs::exists(PackageDir() + "/VeltrUpgrade.ini")) {
       WritePackageFile("VeltrUpgrade.ini", "[PXR-FX]\nVersion=213\n");
     }
-    std::string asan = "verify_asan_link_order=0";
-    if (const char* given = std::getenv("ASAN_OPTIONS"); given != nullptr && *given != '\0') {
-      asan = std::string(given) + ":" + asan;
-    }
-    std::vector<std::string> command = {"UMOCKDEV_DIR=" + testbed_->Root(),
-                                        "LD_PRELOAD=" + kPreload, "ASAN_OPTIONS=" + asan,
-                                        kBin + "/veltr"};
-    command.insert(command.end(), args.begin(), args.end());
-    return RunProgram("/usr/bin/env", command, 120);
+    const auto command = UnderTestbed(testbed_->Root(), kBin + "/veltr", args);
+    return RunProgram(command[0], {command.begin() + 1, command.end()}, 120);
   }
 
   void WritePackageFile(const std::string& name, const Bytes& bytes) const {
