@@ -1,5 +1,9 @@
 #include "cli/cli_ui.h"
 
+#include <poll.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <iostream>
 
@@ -15,6 +19,20 @@ std::optional<std::string> CliUi::Ask(const std::string& prompt) {
   output_.Flush();
   std::fprintf(stderr, "%s", prompt.c_str());
   std::fflush(stderr);
+  // A signal that arrives between the prompt and the read would leave a plain read waiting for
+  // ever: wait in short steps and look at the signal in between.
+  if (answers_.pendingSignal != nullptr && std::cin.rdbuf()->in_avail() <= 0) {
+    pollfd in{STDIN_FILENO, POLLIN, 0};
+    for (;;) {
+      if (answers_.pendingSignal->load() != 0) {
+        return std::nullopt;
+      }
+      const int ready = poll(&in, 1, 100);
+      if (ready > 0 || (ready < 0 && errno != EINTR)) {
+        break;
+      }
+    }
+  }
   std::string line;
   if (!std::getline(std::cin, line)) {
     return std::nullopt;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +26,9 @@ class CliUi final : public IVeltrJobUi {
     bool interactive = false;  // stdin is a terminal: ask there
     bool first = false;        // after a listing, take the first device that answered
     std::array<std::string, 2> userTexts;
+    // A signal noted by the program's handler: a question waiting for the terminal gives up,
+    // declined, even when the signal came before the read began.
+    const std::atomic<int>* pendingSignal = nullptr;
   };
 
   CliUi(CliOutput& output, Answers answers) : output_(output), answers_(std::move(answers)) {}

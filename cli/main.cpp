@@ -467,6 +467,7 @@ int Run(const Options& options, Command command) {
   answers.interactive = isatty(STDIN_FILENO) != 0;
   answers.first = options.first;
   answers.userTexts = {options.userText[0], options.userText[1]};
+  answers.pendingSignal = &g_signal;
   CliUi ui(output, answers);
   CVeltrJobs jobs(engine, ui);
   jobs.PresetUsbDevice(options.serialNumber);
