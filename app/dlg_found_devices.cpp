@@ -21,12 +21,12 @@ namespace {
 enum Column { kNumber, kType, kSerialNumber, kAddress, kMode, kStatus };
 
 // Column headings and the sample texts whose width sets each column.
-struct ColumnSpec {
+struct ColumnLayout {
   Column column;
   const char* heading;
   const char* sample;
 };
-constexpr ColumnSpec kColumns[] = {
+constexpr ColumnLayout kColumns[] = {
     {kNumber, "", "88"},
     {kType, "Type", "KL1B-96k"},
     {kSerialNumber, "Serial number", "Serial number"},
@@ -101,12 +101,12 @@ void CVeltrFoundDevicesDlg::InsertColumns(bool showAddress) {
   // A cell has a margin on each side that the sample text alone does not include.
   const int margin = 2 * list_->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, list_) +
                      metrics.horizontalAdvance(QLatin1Char('8'));
-  for (const ColumnSpec& spec : kColumns) {
-    if (spec.column == kAddress && !showAddress) {
+  for (const ColumnLayout& layout : kColumns) {
+    if (layout.column == kAddress && !showAddress) {
       continue;
     }
-    headings << QString::fromUtf8(spec.heading);
-    widths.push_back(metrics.horizontalAdvance(QString::fromUtf8(spec.sample)) + margin);
+    headings << QString::fromUtf8(layout.heading);
+    widths.push_back(metrics.horizontalAdvance(QString::fromUtf8(layout.sample)) + margin);
   }
   list_->setColumnCount(static_cast<int>(headings.size()));
   list_->setHeaderLabels(headings);

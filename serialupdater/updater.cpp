@@ -421,16 +421,21 @@ void Updater::ReportTransferError(int line) {
   }
 }
 
-void Updater::UploadFirmwareJob() {
+// The question before a job that cannot be cancelled once it runs; Cancel is the default.
+bool Updater::ConfirmJob(const std::string& title, const std::string& text) {
   MessageBox confirm;
-  confirm.title = "Upload Firmware";
-  confirm.text =
-      "Ok to update the Firmware of your system?\r"
-      "WARNING: You can not cancel the upload procedure!";
+  confirm.title = title;
+  confirm.text = text;
   confirm.buttons = BoxButtons::kOkCancel;
   confirm.icon = BoxIcon::kQuestion;
   confirm.defaultButton = 2;
-  if (view_.Ask(confirm) != BoxAnswer::kOk) {
+  return view_.Ask(confirm) == BoxAnswer::kOk;
+}
+
+void Updater::UploadFirmwareJob() {
+  if (!ConfirmJob("Upload Firmware",
+                  "Ok to update the Firmware of your system?\r"
+                  "WARNING: You can not cancel the upload procedure!")) {
     return;
   }
   BusyScope busy(*this);
@@ -578,15 +583,9 @@ void Updater::ApplyBuildText() {
 }
 
 void Updater::EraseSettingsJob() {
-  MessageBox confirm;
-  confirm.title = "Erase Settings";
-  confirm.text =
-      "Ok to erase all EEProm Settings of your system?\r"
-      "WARNING: You can not cancel the EEProm erase!";
-  confirm.buttons = BoxButtons::kOkCancel;
-  confirm.icon = BoxIcon::kQuestion;
-  confirm.defaultButton = 2;
-  if (view_.Ask(confirm) != BoxAnswer::kOk) {
+  if (!ConfirmJob("Erase Settings",
+                  "Ok to erase all EEProm Settings of your system?\r"
+                  "WARNING: You can not cancel the EEProm erase!")) {
     return;
   }
   BusyScope busy(*this);

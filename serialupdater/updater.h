@@ -114,6 +114,7 @@ class Updater {
   std::optional<std::size_t> ReadImage(const std::filesystem::path& file);
   // The loading lines of the processor image, then its length; none when it has no file here.
   std::optional<std::size_t> ReadProcImage();
+  bool ConfirmJob(const std::string& title, const std::string& text);
   void FillBlocks(std::size_t length, int progressLine);
   std::string FileVersionText(const std::string& name, const std::string& version) const;
   std::uint16_t BlockSum(std::size_t offset) const;

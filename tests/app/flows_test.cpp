@@ -25,6 +25,7 @@
 #include "devsim/device_state.h"
 #include "e2e/process.h"
 #include "gui_helpers.h"
+#include "support/image_bytes.h"
 
 namespace veltr_app_test {
 namespace {
@@ -36,17 +37,7 @@ using Bytes = std::vector<uint8_t>;
 const std::string kBin = VELTR_BIN_DIR;
 const std::string kOutput = VELTR_APP_TEST_OUTPUT_DIR;
 
-Bytes ImageBytes(size_t length, uint8_t seed) {
-  Bytes bytes(length);
-  uint32_t x = 0x2545F491u * (seed + 1u);
-  for (auto& byte : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = static_cast<uint8_t>(x);
-  }
-  return bytes;
-}
+using veltr::test::ImageBytes;
 
 class FlowTest : public ::testing::Test {
  protected:

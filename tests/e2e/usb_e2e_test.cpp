@@ -18,6 +18,7 @@
 
 #include "devsim/device_state.h"
 #include "e2e/process.h"
+#include "support/image_bytes.h"
 
 #include "e2e/usb_testbed.h"
 
@@ -29,17 +30,7 @@ using Bytes = std::vector<uint8_t>;
 
 const std::string kBin = VELTR_BIN_DIR;
 
-Bytes ImageBytes(size_t length, uint8_t seed) {
-  Bytes bytes(length);
-  uint32_t x = 0x2545F491u * (seed + 1u);
-  for (auto& byte : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = static_cast<uint8_t>(x);
-  }
-  return bytes;
-}
+using veltr::test::ImageBytes;
 
 bool HasLine(const std::string& text, const std::string& line) {
   size_t start = 0;
@@ -62,7 +53,7 @@ std::string Contents(const fs::path& path) {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-struct DeviceSpec {
+struct PluggedDevice {
   std::string type = "PXR-FX";
   std::string serial = "B-07-1234";
   std::vector<std::string> extra;  // further simulator options
@@ -93,11 +84,11 @@ class UsbE2eTest : public ::testing::Test {
   }
 
   // A simulated device behind hidraw<index>, its memory in the test's folder.
-  void Plug(int index, const DeviceSpec& spec) {
+  void Plug(int index, const PluggedDevice& device) {
     std::vector<std::string> args = {
-        "--usb",   "--type",        spec.type,   "--serial", spec.serial,
+        "--usb",   "--type",        device.type, "--serial", device.serial,
         "--state", StateDir(index), "--verbose", "--link",   testbed_->AddDevice(index)};
-    args.insert(args.end(), spec.extra.begin(), spec.extra.end());
+    args.insert(args.end(), device.extra.begin(), device.extra.end());
     auto sim = std::make_unique<SimulatorProcess>();
     ASSERT_TRUE(sim->Start(kBin + "/veltr-devsim", args, LogPath(index)));
     sims_.push_back(std::move(sim));

@@ -17,6 +17,7 @@
 #include "devsim/device_state.h"
 #include "e2e/process.h"
 #include "netns/netns_lab.h"
+#include "support/image_bytes.h"
 
 namespace veltr::netns {
 namespace {
@@ -26,17 +27,7 @@ using Bytes = std::vector<uint8_t>;
 using e2e::RunResult;
 const std::string kBin = VELTR_BIN_DIR;
 
-Bytes ImageBytes(size_t length, uint8_t seed) {
-  Bytes bytes(length);
-  uint32_t x = 0x2545F491u * (seed + 1u);
-  for (auto& byte : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = static_cast<uint8_t>(x);
-  }
-  return bytes;
-}
+using veltr::test::ImageBytes;
 
 // The line with its runs of blanks made single, so a row reads as its columns.
 std::string Squeezed(const std::string& line) {
