@@ -13,8 +13,10 @@
 // makes the lab, starts the simulator and prints. Exit 0 whether the targets were met or not.
 
 #include <arpa/inet.h>
+#include <ifaddrs.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -287,8 +289,36 @@ int Outside(uint32_t rawPages, int rounds) {
 
 }  // namespace
 
+// The inside modes send to the network (the discovery broadcasts): started by hand in the
+// machine's own namespace they would reach the real network, so they run only where the lab's
+// interfaces are the only ones (the loopback and the lab's veth), and never in init's namespace.
+bool InALabNamespace() {
+  struct stat own {};
+  struct stat machine {};
+  if (stat("/proc/self/ns/net", &own) == 0 && stat("/proc/1/ns/net", &machine) == 0 &&
+      own.st_ino == machine.st_ino) {
+    return false;
+  }
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) {
+    return false;
+  }
+  bool onlyLab = true;
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    const std::string name = entry->ifa_name != nullptr ? entry->ifa_name : "";
+    if (name != "lo" && name.rfind("vlab", 0) != 0) {
+      onlyLab = false;
+    }
+  }
+  freeifaddrs(list);
+  return onlyLab;
+}
+
 int main(int argc, char** argv) {
   const std::vector<std::string> args(argv + 1, argv + argc);
+  if (!args.empty() && args[0].rfind("--inside-", 0) == 0 && !InALabNamespace()) {
+    return Fail("refusing " + args[0] + ": not inside a network lab namespace");
+  }
   if (args.size() == 2 && args[0] == "--inside-upgrade") {
     return InsideUpgrade(args[1]);
   }
