@@ -6,12 +6,15 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh
 jobs=$(nproc)
+start=$SECONDS
+phase() { echo "=== $* (at $((SECONDS - start)) s)"; }
 for preset in default asan tsan; do
-  echo "=== build: $preset"
+  phase "build: $preset"
   cmake --preset "$preset" >/dev/null
   cmake --build --preset "$preset" -j "$jobs"
-  echo "=== test: $preset"
+  phase "test: $preset"
   ctest --preset "$preset" -j "$jobs"
 done
-echo "=== fuzz: each target ${VELTR_FUZZ_SECONDS:-5} s on its corpus"
+phase "fuzz: each target ${VELTR_FUZZ_SECONDS:-5} s on its corpus"
 scripts/fuzz.sh "${VELTR_FUZZ_SECONDS:-5}"
+phase "all done"
