@@ -43,6 +43,7 @@ class FuzzedHid : public veltr::IVeltrHidBackend {
     std::memcpy(report, bytes.data(), bytes.size());
     return bytes.size() == length;
   }
+  void DiscardInput(int) override {}
   bool Close(int) override { return true; }
   std::string LastError() const override { return "fuzzed"; }
 

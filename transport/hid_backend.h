@@ -28,6 +28,8 @@ class IVeltrHidBackend {
   // Reads one input report of length bytes into report, waiting at most timeoutMs for it; true
   // only when a whole report arrived. A device that went away fails here like a time-out.
   virtual bool ReadReport(int handle, uint8_t* report, uint32_t length, uint32_t timeoutMs) = 0;
+  // Throws away the input reports waiting on the handle, without waiting for more.
+  virtual void DiscardInput(int handle) = 0;
   virtual bool Close(int handle) = 0;
   // Why the last Open or transfer failed, in words naming the node; empty when not known.
   virtual std::string LastError() const = 0;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <array>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -190,6 +191,22 @@ class CVeltrHidraw final : public IVeltrHidBackend {
         report[0] = 0;
       }
       return true;
+    }
+  }
+
+  void DiscardInput(int handle) override {
+    // The kernel queues a bounded number of reports per open node; the cap only guards
+    // against a device that never stops sending.
+    std::array<uint8_t, 4096> scratch;
+    for (int i = 0; i < 1024; ++i) {
+      pollfd ready{handle, POLLIN, 0};
+      if (::poll(&ready, 1, 0) != 1 || (ready.revents & POLLIN) == 0) {
+        return;
+      }
+      const ssize_t got = ::read(handle, scratch.data(), scratch.size());
+      if (got == 0 || (got < 0 && errno != EINTR)) {
+        return;
+      }
     }
   }
 

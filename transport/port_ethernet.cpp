@@ -305,6 +305,10 @@ bool CVeltrPortEthernet::Write(const CVeltrBuffer& buffer) {
     lastError_ = "the Ethernet port is not open";
     return false;
   }
+  // Datagrams that came in since the last exchange, a late or duplicated answer above all, are
+  // thrown away as the serial port's purge throws away bytes: read as the answer to this
+  // request, each answer after it would be one behind.
+  socket_->DiscardPending();
   const long sent = socket_->Send(buffer.At(0), buffer.GetSize());
   if (sent < 0) {
     SetSystemError("cannot send to the device", socket_->LastErrno());

@@ -114,6 +114,10 @@ bool CVeltrPortUSB::Write(const CVeltrBuffer& buffer) {
 }
 
 bool CVeltrPortUSB::WriteArea() {
+  // Reports that came in since the last exchange, an answer that arrived after its time-out
+  // above all, are thrown away as the serial port's purge throws away bytes: read as the
+  // answer to this request, each answer after it would be one behind.
+  backend_->DiscardInput(handle_);
   for (uint32_t k = 0; k < output_.reportCount; ++k) {
     const uint8_t* report = output_.block.data() + k * output_.reportLength;
     if (!backend_->WriteReport(handle_, report, output_.reportLength)) {

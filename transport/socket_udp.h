@@ -48,6 +48,8 @@ class IVeltrUdpSocket {
   // The whole length of the next datagram, even when only size bytes of it fit; -1 on a
   // time-out or an error.
   virtual long Receive(uint8_t* data, uint32_t size) = 0;
+  // Throws away the datagrams waiting on the socket, without waiting for more.
+  virtual void DiscardPending() = 0;
   // The local address the system chose for a connected socket.
   virtual std::optional<uint32_t> LocalAddress() = 0;
   // errno of the last failed call.

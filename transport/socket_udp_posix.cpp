@@ -72,6 +72,16 @@ class CPosixUdpSocket final : public IVeltrUdpSocket {
       }
     }
   }
+  void DiscardPending() override {
+    // One byte is enough: a datagram is taken whole however little of it is kept. The cap
+    // only guards against a sender that never stops.
+    uint8_t byte = 0;
+    for (int i = 0; i < 1024; ++i) {
+      if (::recv(fd_, &byte, 1, MSG_DONTWAIT | MSG_TRUNC) < 0 && errno != EINTR) {
+        return;
+      }
+    }
+  }
   std::optional<uint32_t> LocalAddress() override {
     sockaddr_in local{};
     socklen_t length = sizeof local;

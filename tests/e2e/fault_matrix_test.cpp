@@ -97,15 +97,7 @@ const char* RecoveryText(Recovery recovery, Transport transport) {
 // transport's device, "{P+1}" for the frame after it.
 // The cold boot pass is a serial matter: elsewhere a device whose firmware no longer starts comes
 // up in its upgrade code or loader, and switching it off and on is all it takes.
-//
-// On USB an answer that comes after the host gave up stays in the testbed's line (a
-// pseudo-terminal) for the next program that opens the node, where a hidraw node hands a new
-// reader only reports that arrive after its open. Plugging the device in again clears the line as
-// closing a hidraw node clears its queue.
-Recovery RecoveryOn(const char* fault, Recovery recovery, Transport transport) {
-  if (transport == Transport::Usb && std::string(fault) == "AnswerAfterTimeOut") {
-    return Recovery::PowerCycle;
-  }
+Recovery RecoveryOn(Recovery recovery, Transport transport) {
   return recovery == Recovery::ColdBoot && transport != Transport::Serial ? Recovery::PowerCycle
                                                                           : recovery;
 }
@@ -412,7 +404,7 @@ TEST_P(FaultMatrixTest, UpgradeSucceedsOrFailsInWordsAndTheDeviceRecovers) {
     EXPECT_LT(first.seconds, 90.0) << "a failing device ends the job in bounded time";
 
     RunResult second;
-    const Recovery recovery = RecoveryOn(c.fault.name, c.fault.recovery, c.transport);
+    const Recovery recovery = RecoveryOn(c.fault.recovery, c.transport);
     switch (recovery) {
       case Recovery::SameJob:
         // The faulty device goes on as it is, its fault counters past their frames.

@@ -159,6 +159,13 @@ bool FakeHidBackend::ReadReport(int handle, uint8_t* report, uint32_t length, ui
   return true;
 }
 
+void FakeHidBackend::DiscardInput(int handle) {
+  if (FakeHidDevice* device = At(handle); device != nullptr && !device->unplugged) {
+    device->discarded += static_cast<int>(device->pending.size());
+    device->pending.clear();
+  }
+}
+
 bool FakeHidBackend::Close(int handle) {
   if (At(handle) == nullptr) {
     return false;

@@ -44,6 +44,7 @@ struct FakeHidDevice {
   std::deque<std::vector<uint8_t>> pending;   // input reports waiting, id byte first
   std::vector<uint32_t> readTimeouts;         // the time-out of every read
   int reads = 0;
+  int discarded = 0;  // input reports thrown away unread
 
   // Queues an input report carrying payload (padded with zeros to the report length).
   void QueueReport(const std::vector<uint8_t>& payload);
@@ -61,6 +62,7 @@ class FakeHidBackend final : public IVeltrHidBackend {
   bool ReportLengths(int handle, uint32_t& input, uint32_t& output) override;
   bool WriteReport(int handle, const uint8_t* report, uint32_t length) override;
   bool ReadReport(int handle, uint8_t* report, uint32_t length, uint32_t timeoutMs) override;
+  void DiscardInput(int handle) override;
   bool Close(int handle) override;
   std::string LastError() const override { return lastError_; }
 

@@ -32,6 +32,7 @@ class FakeNetwork final : public IVeltrNetwork {
     std::optional<UdpAddress> connectedTo;
     std::vector<SentDatagram> sent;
     std::deque<Bytes> inbox;
+    size_t discarded = 0;  // datagrams thrown away unread
     bool closed = false;
   };
 
@@ -135,6 +136,10 @@ class FakeNetwork final : public IVeltrNetwork {
       record_->inbox.pop_front();
       std::memcpy(data, datagram.data(), std::min<size_t>(size, datagram.size()));
       return static_cast<long>(datagram.size());
+    }
+    void DiscardPending() override {
+      record_->discarded += record_->inbox.size();
+      record_->inbox.clear();
     }
     std::optional<uint32_t> LocalAddress() override {
       if (!record_->connectedTo) {

@@ -166,6 +166,19 @@ TEST_F(HidrawTransferTest, SilentNodeTimesOut) {
       << backend_->LastError();
 }
 
+TEST_F(HidrawTransferTest, DiscardThrowsAwayWhatWaitsWithoutWaitingForMore) {
+  ASSERT_TRUE(pty_.Send(std::vector<uint8_t>(64, 0x11)));
+  ASSERT_TRUE(pty_.SlaveHasInput());
+  const auto start = Clock::now();
+  backend_->DiscardInput(handle_);
+  backend_->DiscardInput(handle_);
+  EXPECT_LT(Clock::now() - start, std::chrono::seconds(2)) << "an empty node is no wait";
+  ASSERT_TRUE(pty_.Send(std::vector<uint8_t>(64, 0x22)));
+  uint8_t report[65];
+  ASSERT_TRUE(backend_->ReadReport(handle_, report, sizeof report, 2000)) << backend_->LastError();
+  EXPECT_EQ(report[1], 0x22);
+}
+
 TEST_F(HidrawTransferTest, ShortReportFails) {
   ASSERT_TRUE(pty_.Send({1, 2, 3}));
   ASSERT_TRUE(pty_.SlaveHasInput());

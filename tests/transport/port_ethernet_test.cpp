@@ -559,6 +559,31 @@ TEST(EthernetLoopbackTest, ConnectsByAddressAndExchangesOneFramePerDatagram) {
   EXPECT_FALSE(port.SetTimeout(100));
 }
 
+// A datagram that came twice, or an answer that came after its time-out, waits on the socket
+// when the next request goes out: it is thrown away then, so each answer is read with its own
+// request instead of one behind.
+TEST(EthernetLoopbackTest, ADuplicatedAnswerIsNotReadAsTheAnswerToTheNextFrame) {
+  LoopbackResponder device([](const Bytes& request) {
+    return request.size() == 4 ? std::vector<Bytes>{request, request} : Mt10Device(request);
+  });
+  ASSERT_TRUE(device.Bound());
+  CVeltrPortEthernet port;
+  ASSERT_EQ(port.Open(EthernetSettings("127.0.0.1", device.Port())), ConnectResult::Connected);
+  ASSERT_TRUE(port.SetTimeout(2000));
+
+  CVeltrBuffer answer;
+  ASSERT_TRUE(answer.Resize(4));
+  for (uint8_t page : {uint8_t{1}, uint8_t{2}, uint8_t{3}}) {
+    CVeltrBuffer frame;
+    Fill(frame, {0x03, 0x85, page, static_cast<uint8_t>(0x88 + page)});
+    ASSERT_TRUE(port.Write(frame));
+    ASSERT_TRUE(port.Read(answer));
+    EXPECT_EQ(Contents(answer), Contents(frame)) << "frame " << int{page};
+    // Lets the second copy arrive before the next request goes out.
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+}
+
 TEST(EthernetLoopbackTest, ASilentDeviceCostsSixHalfSecondAttemptsThenTheSocketCloses) {
   LoopbackResponder device([](const Bytes&) { return std::vector<Bytes>{}; });
   ASSERT_TRUE(device.Bound());
@@ -620,6 +645,7 @@ class NoSendNetwork final : public IVeltrNetwork {
     long Send(const uint8_t*, uint32_t) override { return ++sends_, -1; }
     long SendTo(const uint8_t*, uint32_t, const UdpAddress&) override { return ++sends_, -1; }
     long Receive(uint8_t*, uint32_t) override { return -1; }
+    void DiscardPending() override {}
     std::optional<uint32_t> LocalAddress() override { return std::nullopt; }
     int LastErrno() const override { return real_->LastErrno(); }
 

@@ -223,6 +223,21 @@ TEST_F(UsbPortTest, ReadAfterATimeOutStartsAFreshRequest) {
   EXPECT_EQ(dev.readTimeouts, (std::vector<uint32_t>{300, 300, 300, 300}));
 }
 
+// An answer that came after its time-out is waiting when the next request goes out: it is
+// thrown away then, so the next Read gets the answer to that request and not the late one.
+TEST_F(UsbPortTest, ALateAnswerIsThrownAwayBeforeTheNextRequest) {
+  FakeHidDevice dev;
+  CVeltrPortUSB& port = Connected(dev);
+  Bytes frame(4);
+  ASSERT_FALSE(port.Read(frame));
+  dev.QueueReport({0x03, 0x81, 0x01, 0x85});
+  ASSERT_TRUE(port.Write(Bytes(4)));
+  EXPECT_EQ(dev.discarded, 1);
+  dev.QueueReport({0x03, 0x81, 0x02, 0x86});
+  ASSERT_TRUE(port.Read(frame));
+  EXPECT_EQ(*frame.At(2), 0x02) << "the answer to the new request, not the late one";
+}
+
 // Cancelling the port's work by closing it mid-job: nothing moves afterwards, and the handle
 // goes back to the system.
 TEST_F(UsbPortTest, CloseAfterAFailedReadReleasesTheDevice) {
