@@ -1141,10 +1141,10 @@ TEST_F(E2eTest, UsageErrorsNameTheArgumentAndAreAResultObjectWithJson) {
 // Into a file or pipe, a line that changes while the program waits is printed at each change:
 // the log shows the count-down and how long it ran.
 TEST_F(E2eTest, ColdBootCountDownIsLoggedLineByLineInPlainOutput) {
-  // The device powers up while the count-down runs: late enough for "9" to show, early enough
-  // for a slow start of veltr on a loaded machine to still catch its carriage return.
+  // The device powers up while the count-down runs: late enough for "9" to show even when veltr
+  // starts slowly on a loaded machine, and well before the count-down's 10 seconds are up.
   const std::string tty =
-      StartDevice({"--type", "KL1B", "--hw", "101", "--start", "dead", "--power-up-after", "4000"});
+      StartDevice({"--type", "KL1B", "--hw", "101", "--start", "dead", "--power-up-after", "6000"});
   const auto r = Veltr({"info", "--cold-boot", "--port", "COM2"},
                        {Missing("a"), tty, Missing("b"), Missing("c")});
   ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
