@@ -3,10 +3,14 @@
 // the serial port paths, the package folder), every value must come out in the range the program
 // relies on, and what the program would write at exit must read back the same at the next start.
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <QString>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <ctime>
 #include <string>
 
 #include "app/settings.h"
@@ -63,18 +67,24 @@ Loaded Load(const std::string& path) {
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
-  // A fresh file name for every input: the toolkit keeps parsed files by name and would hand out
-  // the last input's values for a file of the same size written within the same millisecond.
-  veltr::fuzz::ScratchFile damaged("settings");
-  const Loaded first = Load(damaged.Write(data, size));
+  static veltr::fuzz::ScratchFile damaged("settings");
+  static veltr::fuzz::ScratchFile next("settings-next");
+  const std::string& damagedPath = damaged.Write(data, size);
+  const std::string& nextPath = next.Write(nullptr, 0);
+  // The toolkit keeps parsed files by name and reads one again only when its size or time stamp
+  // changed: every input gets a time stamp of its own.
+  static time_t stamp = 0;
+  ++stamp;
+  const timespec times[2] = {{stamp, 0}, {stamp, 0}};
+  utimensat(AT_FDCWD, damagedPath.c_str(), times, 0);
+  utimensat(AT_FDCWD, nextPath.c_str(), times, 0);
+  const Loaded first = Load(damagedPath);
   CheckInRange(first.settings);
   for (int i = 0; i < veltr::CVeltrPortMap::kSerialPorts; ++i) {
     Require(!first.ports.PathAt(i).empty());
   }
 
   // Written at exit into a store of its own, read back at the next start.
-  veltr::fuzz::ScratchFile next("settings-next");
-  const std::string& nextPath = next.Write(nullptr, 0);
   {
     veltr::CVeltrSettings store(QString::fromStdString(nextPath));
     if (!store.SaveSettings(first.settings) || !store.SavePortMap(first.ports) ||
@@ -82,6 +92,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       return 0;  // the temporary folder is full: nothing to compare
     }
   }
+  // Read back from the text written, not from what the toolkit remembers of writing it.
+  const timespec written[2] = {{stamp, 500000000}, {stamp, 500000000}};
+  utimensat(AT_FDCWD, nextPath.c_str(), written, 0);
   veltr::AppSettings reread;
   veltr::CVeltrSettings store(QString::fromStdString(nextPath));
   Require(store.LoadSettings(reread));
