@@ -66,6 +66,15 @@ Loaded Load(const std::string& path) {
 
 }  // namespace
 
+// The toolkit decodes a typed value ("@Variant(...)") with counts taken from the file, and a
+// damaged one can ask for tens of gigabytes at once. The C library reserves such a block without
+// touching it, or refuses it, and the toolkit carries on either way; the sanitizer's allocator
+// instead maps and marks the whole block, which takes seconds and gigabytes of memory. Refuse such
+// requests here as the C library would under a memory limit.
+extern "C" __attribute__((visibility("default"), used)) const char* __asan_default_options() {
+  return "allocator_may_return_null=1:max_allocation_size_mb=1024";
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static veltr::fuzz::ScratchFile damaged("settings");
   static veltr::fuzz::ScratchFile next("settings-next");
