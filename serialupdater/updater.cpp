@@ -284,29 +284,42 @@ void Updater::ComConnect() {
     return;
   }
   noAnswer_ = false;
-  const std::string identifier(rxBuffer_.begin() + 8, rxBuffer_.begin() + 16);
-  device_.typeCode = TypeFromIdentifier(identifier);
-  device_.hardwareVersion = rxBuffer_[4] << 8 | rxBuffer_[5];
-  device_.uploaderVersion = rxBuffer_[6] << 8 | rxBuffer_[7];
-  device_.hwVariant = HwVariantOf(device_.hardwareVersion, device_.typeCode);
+  Identification answer{};
+  std::copy_n(rxBuffer_.begin(), answer.size(), answer.begin());
+  TakeIdentification(answer, device_);
 
   SendByte(kEepromRead);
   if (!ReadInformationBlock()) {
     noAnswer_ = true;
     return;
   }
-  const InfoBlock& b = rxBuffer_;
-  device_.userText1.clear();
+  TakeInformationBlock(rxBuffer_, device_);
+}
+
+void TakeIdentification(const Identification& answer, DeviceRecord& device) {
+  const std::string identifier(answer.begin() + 8, answer.begin() + 16);
+  device.typeCode = TypeFromIdentifier(identifier);
+  device.hardwareVersion = answer[4] << 8 | answer[5];
+  device.uploaderVersion = answer[6] << 8 | answer[7];
+  device.hwVariant = HwVariantOf(device.hardwareVersion, device.typeCode);
+}
+
+std::uint8_t InfoBlockByte(std::size_t index, std::uint8_t received) {
+  return index >= 4 && index <= 63 && received == 0xFF ? ' ' : received;
+}
+
+void TakeInformationBlock(const InfoBlock& b, DeviceRecord& device) {
+  device.userText1.clear();
   for (int i = 63; i >= 34; --i) {
-    device_.userText1 += static_cast<char>(b[static_cast<std::size_t>(i)]);
+    device.userText1 += static_cast<char>(b[static_cast<std::size_t>(i)]);
   }
-  device_.userText2.clear();
+  device.userText2.clear();
   for (int i = 33; i >= 4; --i) {
-    device_.userText2 += static_cast<char>(b[static_cast<std::size_t>(i)]);
+    device.userText2 += static_cast<char>(b[static_cast<std::size_t>(i)]);
   }
-  device_.logicVersion = b[3] << 8 | b[2];
-  device_.procVersion = b[1] << 8 | b[0];
-  device_.serialNumber = DecodeSerialNumber(b);
+  device.logicVersion = b[3] << 8 | b[2];
+  device.procVersion = b[1] << 8 | b[0];
+  device.serialNumber = DecodeSerialNumber(b);
 }
 
 // The user switches the device on within ten seconds; its loader announces itself with a carriage
@@ -354,11 +367,8 @@ bool Updater::ReadInformationBlock() {
     if (!ReadByteWithin(1.0, byte)) {
       return false;
     }
-    // An erased text reads as blanks.
-    if (i >= 4 && i <= 63 && byte == 0xFF) {
-      byte = ' ';
-    }
-    rxBuffer_[static_cast<std::size_t>(i)] = byte;
+    const auto index = static_cast<std::size_t>(i);
+    rxBuffer_[index] = InfoBlockByte(index, byte);
   }
   return true;
 }

@@ -147,4 +147,17 @@ class Updater {
 // The 16-byte access sequence that puts a device into program mode.
 std::array<std::uint8_t, 16> IdentifyRequest();
 
+constexpr std::size_t kIdentificationSize = 16;
+using Identification = std::array<std::uint8_t, kIdentificationSize>;
+
+// What the identification answer says: type code, hardware and uploader version (high byte
+// first) and the hardware variant they give.
+void TakeIdentification(const Identification& answer, DeviceRecord& device);
+// The byte kept at `index` of the information block for one that arrived: an erased user text
+// (FF) reads as blanks.
+std::uint8_t InfoBlockByte(std::size_t index, std::uint8_t received);
+// What the information block says: the two user texts, the firmware versions (low byte first)
+// and the serial number.
+void TakeInformationBlock(const InfoBlock& block, DeviceRecord& device);
+
 }  // namespace su

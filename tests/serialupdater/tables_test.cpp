@@ -4,6 +4,7 @@
 
 #include "devsim/serial_number.h"
 #include "serialupdater/device_tables.h"
+#include "serialupdater/updater.h"
 
 namespace {
 
@@ -104,6 +105,35 @@ su::InfoBlock BlockWithSerial(const std::string& text) {
   }
   return block;
 }
+
+struct ReceivedByteCase {
+  const char* name;
+  std::size_t index;
+  std::uint8_t received;
+  std::uint8_t kept;
+};
+
+void PrintTo(const ReceivedByteCase& c, std::ostream* os) {
+  *os << c.name;
+}
+
+class InfoBlockByteTest : public ::testing::TestWithParam<ReceivedByteCase> {};
+
+// Only the user texts read an erased byte as a blank; the versions, the unused bytes and the serial
+// number area keep it.
+TEST_P(InfoBlockByteTest, ErasedBytesBecomeBlanksOnlyInTheTexts) {
+  EXPECT_EQ(su::InfoBlockByte(GetParam().index, GetParam().received), GetParam().kept);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Indexes, InfoBlockByteTest,
+    ::testing::Values(ReceivedByteCase{"LastVersionByteStaysErased", 3, 0xFF, 0xFF},
+                      ReceivedByteCase{"LastCharacterOfText2", 4, 0xFF, ' '},
+                      ReceivedByteCase{"FirstCharacterOfText1", 63, 0xFF, ' '},
+                      ReceivedByteCase{"UnusedByteAfterTheTextsStaysErased", 64, 0xFF, 0xFF},
+                      ReceivedByteCase{"SerialAreaStaysErased", 69, 0xFF, 0xFF},
+                      ReceivedByteCase{"OtherTextBytesPassUnchanged", 40, 0xFE, 0xFE}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SerialNumber, DecodesWhatTheDeviceStored) {
   for (const char* text : {"B-07-1234", "Z-99-0000", "A-00-9999", "K-42-0205"}) {
