@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds everything and runs all tests: the normal build, the address and undefined behaviour
-# sanitizer build (leak checking on), then the thread sanitizer build of the engine and
-# end-to-end tests, and last a short run of every fuzz target on its seed corpus.
+# sanitizer build (leak checking on), then the thread sanitizer build of the engine, the
+# end-to-end tests and the desktop program's job tests (window and whole flows, offscreen), and
+# last a short run of every fuzz target on its seed corpus.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -160,8 +161,16 @@ bool SimulatorProcess::Start(const std::string& program, const std::vector<std::
   const int err = errorFile.empty()
                       ? STDERR_FILENO
                       : open(errorFile.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const pid_t parent = getpid();
   pid_ = fork();
   if (pid_ == 0) {
+    // A test that dies without its teardown (a sanitizer halting it) must not leave the simulator
+    // behind: it would hold the test's output open and ctest would wait for it until its time-out.
+    // The signal follows the forking thread; every test starts its simulators on its main thread.
+    prctl(PR_SET_PDEATHSIG, SIGKILL);
+    if (getppid() != parent) {
+      _exit(127);
+    }
     ExecChild(program, args, out[1], err);
   }
   close(out[1]);
