@@ -15,6 +15,7 @@
 
 #include "devsim/device_state.h"
 #include "e2e/process.h"
+#include "support/image_bytes.h"
 
 namespace veltr::e2e {
 
@@ -22,18 +23,7 @@ using Bytes = std::vector<uint8_t>;
 
 inline const std::string kBinDir = VELTR_BIN_DIR;
 
-// Bytes no image of the suite starts with, from a seed.
-inline Bytes ImageBytes(size_t length, uint8_t seed) {
-  Bytes bytes(length);
-  uint32_t x = 0x9E3779B9u * (seed + 1u);
-  for (auto& byte : bytes) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    byte = static_cast<uint8_t>(x);
-  }
-  return bytes;
-}
+using veltr::test::ImageBytes;
 
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
